@@ -1,0 +1,89 @@
+// The sweep oscillator, precomputed: one cycle of delay values (in samples) in a table that the
+// audio loop steps through, one entry every `step` samples. Three shapes share the layout and the
+// operations and differ only in how they fill the table: SineLfo, TriangleLfo, SawtoothLfo (a
+// rising ramp). They are distinct types with no common base.
+//
+// Threads: construction allocates; generate() and clear() only write the table and may run on a
+// host's parameter thread while the audio thread reads it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// Fills entries 0 to `period` for a sweep of centre ± range. `frequency` is the rate the table
+// really plays and `stepTime` the seconds per entry, both already rounded to single precision.
+struct SineShape {
+  static void fill(float* table, uint32_t period, float frequency, float stepTime, float range,
+                   float centre);
+};
+struct TriangleShape {
+  static void fill(float* table, uint32_t period, float frequency, float stepTime, float range,
+                   float centre);
+};
+struct SawtoothShape {
+  static void fill(float* table, uint32_t period, float frequency, float stepTime, float range,
+                   float centre);
+};
+
+template <class Shape>
+class LfoTable {
+ public:
+  // `span` is the longest cycle in seconds; `step` >= 1 samples per entry. Allocates room for
+  // capacity + 1 entries, all zero, so that a cycle cut to the table still has its last entry.
+  LfoTable(uint32_t step, uint32_t span, float rate);
+  virtual ~LfoTable() = default;
+  LfoTable(const LfoTable&) = delete;
+  LfoTable& operator=(const LfoTable&) = delete;
+
+  // Refills the table for a sweep of centre ± range at `frequency` Hz and restarts the cycle at
+  // its first entry. The step rhythm (lastStep) goes on.
+  void generate(float range, float frequency, float centre);
+
+  // The current entry; the cycle visits entries 0 to period inclusive.
+  float next() {
+    const float value = table[readIndex];
+    if (readIndex < period) {
+      ++readIndex;
+    } else {
+      readIndex = 0;
+    }
+    return value;
+  }
+
+  // True once every `step` counts of the caller's sample counter (wrapping arithmetic).
+  bool isStepDue(int32_t counter) {
+    if (static_cast<uint32_t>(counter) - static_cast<uint32_t>(lastStep) != step) return false;
+    lastStep = counter;
+    return true;
+  }
+
+  // Zeroes every entry and restarts the cycle; period and the step rhythm stay.
+  void clear();
+
+  float getRate() const { return rate; }
+  uint32_t getStep() const { return step; }
+  uint32_t getCapacity() const { return capacity; }
+  uint32_t getPeriod() const { return period; }
+  uint32_t getReadIndex() const { return readIndex; }
+  int32_t getLastStep() const { return lastStep; }
+  void setLastStep(int32_t counter) { lastStep = counter; }
+  float entry(uint32_t index) const { return table[index]; }
+
+ private:
+  std::unique_ptr<float[]> table;
+  float inverseRate;
+  float rate;
+  uint32_t step;
+  uint32_t capacity;
+  uint32_t readIndex = 0;
+  int32_t lastStep = 0;
+  uint32_t period = 0;
+};
+
+using SineLfo = LfoTable<SineShape>;
+using TriangleLfo = LfoTable<TriangleShape>;
+using SawtoothLfo = LfoTable<SawtoothShape>;
+
+extern template class LfoTable<SineShape>;
+extern template class LfoTable<TriangleShape>;
+extern template class LfoTable<SawtoothShape>;
