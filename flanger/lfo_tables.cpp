@@ -50,7 +50,8 @@ void SawtoothShape::fill(float* table, uint32_t period, float frequency, float s
                          float range, float centre) {
   const float slope = frequency * range * 2.0f;
   const float start = centre - range;
-  for (uint32_t i = 0; i <= period; ++i) table[i] = linearValue(i, slope, stepTime, start);
+  for (uint32_t i = 0; i <= period; ++i)
+    table[i] = linearValue(i, slope, stepTime, start);
 }
 
 template <class Shape>
@@ -68,9 +69,9 @@ void LfoTable<Shape>::generate(float range, float frequency, float centre) {
   const float stepTime = static_cast<float>(step) * inverseRate;
   if (frequency == 0.0f || std::isnan(frequency)) frequency = 1.0e-5f;
   const float cycleTime = 1.0f / frequency;
-  period = periodFor(static_cast<double>(cycleTime) * rate / static_cast<double>(
-                                                                 static_cast<float>(step)),
-                     capacity);
+  period = periodFor(
+      static_cast<double>(cycleTime) * rate / static_cast<double>(static_cast<float>(step)),
+      capacity);
   const float playedFrequency = rate / static_cast<float>(step * period);
   Shape::fill(table.get(), period, playedFrequency, stepTime, range, centre);
   readIndex = 0;

@@ -24,8 +24,8 @@ struct ParamText {
   const char* label;
 };
 constexpr ParamText kParamTexts[kNumParams] = {
-    {" Tempo ", "   BPM   "},   {" Resolution ", " note(s) "}, {" Send ", "    %    "},
-    {" Depth ", "    %    "},   {" Mod Amt ", "    %    "},    {" Waveform ", "   ---   "},
+    {" Tempo ", "   BPM   "},  {" Resolution ", " note(s) "},  {" Send ", "    %    "},
+    {" Depth ", "    %    "},  {" Mod Amt ", "    %    "},     {" Waveform ", "   ---   "},
     {" Stereo ", " % of Pan"}, {" 12 dB Boost ", "    dB   "},
 };
 
@@ -58,10 +58,11 @@ int exactDigits(double r, char* digits) {
     }
   }
   char scratch[40];
-  const int length = std::snprintf(scratch, sizeof(scratch), "%u%09u%09u%09u", limbs[3],
-                                   limbs[2], limbs[1], limbs[0]);
+  const int length = std::snprintf(scratch, sizeof(scratch), "%u%09u%09u%09u", limbs[3], limbs[2],
+                                   limbs[1], limbs[0]);
   int first = 0;
-  while (first < length - 1 && scratch[first] == '0') ++first;
+  while (first < length - 1 && scratch[first] == '0')
+    ++first;
   std::memcpy(digits, scratch + first, static_cast<size_t>(length - first));
   return length - first;
 }
@@ -76,7 +77,7 @@ void wholeText(double x, char* text) {
     return;
   }
   const double r = std::round(std::fabs(x));  // halves away from zero
-  if (!(r < 1.0e24)) {  // also NaN and infinity
+  if (!(r < 1.0e24)) {                        // also NaN and infinity
     std::strcpy(text, kHugeText);
     return;
   }
@@ -86,7 +87,8 @@ void wholeText(double x, char* text) {
     std::strcpy(text, kHugeText);
     return;
   }
-  for (int i = kExactDigits; i < count; ++i) digits[i] = '0';
+  for (int i = kExactDigits; i < count; ++i)
+    digits[i] = '0';
   std::memcpy(text, digits, static_cast<size_t>(count));
   text[count] = 0;
 }
@@ -122,8 +124,8 @@ TempoFlanger::TempoFlanger(audioMasterCallback host)
 TempoFlanger::~TempoFlanger() = default;
 
 float* TempoFlanger::parameterField(int32_t index) {
-  float* const fields[kNumParams] = {&tempo, &resolution, &send,   &depth,
-                                     &modAmount, &waveform, &stereo, &boost};
+  float* const fields[kNumParams] = {&tempo,     &resolution, &send,   &depth,
+                                     &modAmount, &waveform,   &stereo, &boost};
   return fields[index];
 }
 
@@ -182,7 +184,8 @@ void TempoFlanger::setParameter(int32_t index, float value) {
       if (value <= 1.0f) {
         const double q = resolutionStep;
         int band = 12;
-        while (band > 0 && static_cast<double>(value) < band * q) --band;
+        while (band > 0 && static_cast<double>(value) < band * q)
+          --band;
         resolutionNotes = kResolutionNotes[band];
       }
       lfoFrequency = frequency(tempo * 140.0f + 60.0f, resolutionNotes);
@@ -239,19 +242,23 @@ void TempoFlanger::setParameter(int32_t index, float value) {
 void TempoFlanger::setProgram(int32_t program) {
   curProgram = program;
   if (program == 0) {
-    for (int32_t i = 0; i < kNumParams; ++i) *parameterField(i) = kDefaultParams[i];
-    for (int32_t i = 0; i < kNumParams; ++i) setParameter(i, kDefaultParams[i]);
+    for (int32_t i = 0; i < kNumParams; ++i)
+      *parameterField(i) = kDefaultParams[i];
+    for (int32_t i = 0; i < kNumParams; ++i)
+      setParameter(i, kDefaultParams[i]);
     return;
   }
   const std::array<float, kNumParams> values = programs[static_cast<size_t>(program)].params;
-  for (int32_t i = 0; i < kNumParams; ++i) setParameter(i, values[static_cast<size_t>(i)]);
+  for (int32_t i = 0; i < kNumParams; ++i)
+    setParameter(i, values[static_cast<size_t>(i)]);
 }
 
 void TempoFlanger::setProgramName(char* name) {
   // Longer names are cut to fit the 24-byte field.
   char* stored = programs[static_cast<size_t>(curProgram)].name;
   size_t length = 0;
-  while (length < kProgramNameSize - 1 && name[length] != 0) ++length;
+  while (length < kProgramNameSize - 1 && name[length] != 0)
+    ++length;
   std::memcpy(stored, name, length);
   stored[length] = 0;
 }
@@ -353,9 +360,8 @@ void TempoFlanger::resume() {
 }
 
 TempoFlanger::State TempoFlanger::state() const {
-  return {resolutionNotes, lfoFrequency, depthSamples, modRange,    centre,
-          inverseModRange, panBase,      boostFactor,  waveType,    lastWaveType,
-          currentDelay,    sampleCounter};
+  return {resolutionNotes, lfoFrequency, depthSamples, modRange,     centre,       inverseModRange,
+          panBase,         boostFactor,  waveType,     lastWaveType, currentDelay, sampleCounter};
 }
 
 // The audio loop. Every 100 modulated frames the delay steps to the next table entry; the sweep

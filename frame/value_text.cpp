@@ -62,7 +62,8 @@ void EffectBase::formatFloat(float value, char* text) {
 
   char* out = text;
   if (negative) *out++ = '-';
-  while (numDigits > 0) *out++ = digits[--numDigits];
+  while (numDigits > 0)
+    *out++ = digits[--numDigits];
   *out++ = '.';
 
   // Fraction digits, produced from the right; "0" once nothing is left.
