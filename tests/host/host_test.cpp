@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -20,6 +19,14 @@ namespace tfhost {
 namespace {
 
 using ::testing::HasSubstr;
+
+#ifdef _WIN32
+constexpr const char* kMissingFilePath = "C:\\nonexistent\\dir\\none.dll";
+constexpr const char* kMissingFileReason = "cannot load module";
+#else
+constexpr const char* kMissingFilePath = "/nonexistent/dir/none.so";
+constexpr const char* kMissingFileReason = "No such file";
+#endif
 
 // The fixture's exported probes, read through a handle of the module's own (the module stays
 // loaded, and its globals with it, while the handle lives).
@@ -88,9 +95,7 @@ struct ErrorCase {
   HostError::Kind kind;
   const char* reason;  // a fragment the message must hold besides the path
 };
-void PrintTo(const ErrorCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class HostErrors : public ::testing::TestWithParam<ErrorCase> {};
 
@@ -111,8 +116,7 @@ TEST_P(HostErrors, ThrowsTheKindWithAMessageNamingThePath) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, HostErrors,
     ::testing::Values(
-        ErrorCase{"MissingFile", "/nonexistent/dir/none.so", HostError::Kind::LoadFailed,
-                  "No such file"},
+        ErrorCase{"MissingFile", kMissingFilePath, HostError::Kind::LoadFailed, kMissingFileReason},
         ErrorCase{"NotAModule", __FILE__, HostError::Kind::LoadFailed, "cannot load module"},
         ErrorCase{"Directory", "/", HostError::Kind::LoadFailed, "cannot load module"},
         ErrorCase{"EmptyPath", "", HostError::Kind::LoadFailed, "empty"},
@@ -140,9 +144,7 @@ struct VersionCase {
   HostOptions options;
   VstIntPtr expected;
 };
-void PrintTo(const VersionCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 
 class HostVersion : public ::testing::TestWithParam<VersionCase> {};
 
@@ -345,9 +347,7 @@ struct OverrunCase {
   int32_t index;
   const char* reason;
 };
-void PrintTo(const OverrunCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const OverrunCase& c, std::ostream* os) { *os << c.name; }
 
 class HostTextOverrun : public ::testing::TestWithParam<OverrunCase> {};
 
