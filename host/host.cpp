@@ -137,9 +137,7 @@ std::unique_ptr<Effect> Module::instantiate(const HostOptions& options) const {
 Effect::Effect(std::shared_ptr<ModuleLibrary> library, const HostOptions& options)
     : library_(std::move(library)), options_(options) {}
 
-Effect::~Effect() {
-  close();
-}
+Effect::~Effect() { close(); }
 
 void Effect::close() {
   AEffect* record = record_;
@@ -220,18 +218,10 @@ std::string Effect::readText(int32_t opcode, int32_t index) {
   return std::string(buffer.begin(), terminator);
 }
 
-std::string Effect::paramName(int32_t index) {
-  return readText(effGetParamName, index);
-}
-std::string Effect::paramLabel(int32_t index) {
-  return readText(effGetParamLabel, index);
-}
-std::string Effect::paramDisplay(int32_t index) {
-  return readText(effGetParamDisplay, index);
-}
-std::string Effect::programName() {
-  return readText(effGetProgramName, 0);
-}
+std::string Effect::paramName(int32_t index) { return readText(effGetParamName, index); }
+std::string Effect::paramLabel(int32_t index) { return readText(effGetParamLabel, index); }
+std::string Effect::paramDisplay(int32_t index) { return readText(effGetParamDisplay, index); }
+std::string Effect::programName() { return readText(effGetProgramName, 0); }
 
 void Effect::setProgramName(const std::string& name) {
   std::vector<char> text(name.begin(), name.end());
@@ -239,27 +229,13 @@ void Effect::setProgramName(const std::string& name) {
   dispatch(effSetProgramName, 0, 0, text.data(), 0.0f);
 }
 
-void Effect::setProgram(int32_t program) {
-  dispatch(effSetProgram, 0, program);
-}
-int32_t Effect::program() {
-  return static_cast<int32_t>(dispatch(effGetProgram));
-}
+void Effect::setProgram(int32_t program) { dispatch(effSetProgram, 0, program); }
+int32_t Effect::program() { return static_cast<int32_t>(dispatch(effGetProgram)); }
 
-void Effect::open() {
-  dispatch(effOpen);
-}
-void Effect::setSampleRate(float rate) {
-  dispatch(effSetSampleRate, 0, 0, nullptr, rate);
-}
-void Effect::setBlockSize(int32_t frames) {
-  dispatch(effSetBlockSize, 0, frames);
-}
-void Effect::resume() {
-  dispatch(effMainsChanged, 0, 1);
-}
-void Effect::suspend() {
-  dispatch(effMainsChanged, 0, 0);
-}
+void Effect::open() { dispatch(effOpen); }
+void Effect::setSampleRate(float rate) { dispatch(effSetSampleRate, 0, 0, nullptr, rate); }
+void Effect::setBlockSize(int32_t frames) { dispatch(effSetBlockSize, 0, frames); }
+void Effect::resume() { dispatch(effMainsChanged, 0, 1); }
+void Effect::suspend() { dispatch(effMainsChanged, 0, 0); }
 
 }  // namespace tfhost
