@@ -1,3 +1,5 @@
+include(${CMAKE_CURRENT_LIST_DIR}/sanitize.cmake)
+
 # Compiler settings every target of the project shares.
 #
 # Results must be the same bits on every target: no contraction of a*b+c into one rounding, no
@@ -11,4 +13,5 @@ function(tf_strict target)
     target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse -mstackrealign)
   endif()
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  tf_sanitize(${target})
 endfunction()
