@@ -317,6 +317,20 @@ TEST(RenderDemo, RendersFourBarsAtTheChosenTempoTheSameEveryTime) {
   }
 }
 
+TEST(RenderDemo, OutputDoesNotDependOnTheBlockSize) {
+  ScratchFolder folder;
+  std::string first;
+  for (const char* block : {"512", "1", "7", "4096", "65536"}) {
+    const CommandResult result =
+        runCommand({"render", "-o", folder.path("demo.wav"), "-q", "--block", block, "--set",
+                    "mod amt=0.7", "--set", "stereo=0.9", "--waveform", "sawtooth", "--tail", "1"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string bytes = readFile(folder.path("demo.wav"));
+    if (first.empty()) first = bytes;
+    EXPECT_TRUE(bytes == first) << "--block " << block;
+  }
+}
+
 TEST(RenderDemo, SweepsOnceABarUnlessTheResolutionIsChosen) {
   ScratchFolder folder;
   const struct {
