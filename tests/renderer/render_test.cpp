@@ -190,6 +190,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, RenderInteger,
                            return info.param.name;
                          });
 
+TEST(RenderFloat, KeepsPeaksAboveFullScaleAndSaysSo) {
+  ScratchFolder folder;
+  const CommandResult result =
+      runCommand({"render", "-o", folder.path("loud.wav"), "--set", "12 dB boost=1"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const Audio output = readAudio(folder.path("loud.wav"));
+  int64_t over = 0;
+  for (float sample : output.samples)
+    over += std::fabs(sample) > 1.0f ? 1 : 0;
+  EXPECT_GT(over, 0);
+  EXPECT_TRUE(hasLine(result.out, "level +peak \\+[0-9.]+ dBFS, " + std::to_string(over) +
+                                      " samples above full scale, kept by the WAV 32-bit float "
+                                      "file"))
+      << result.out;
+  EXPECT_FALSE(hasLine(result.out, "hint.*")) << result.out;
+}
+
 // The output's file type follows its extension; its sample format follows the input's where the
 // type can hold it.
 struct FormatCase {
