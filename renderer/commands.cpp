@@ -113,8 +113,9 @@ void runRender(const RenderOptions& options) {
   outputMajorFormat(options.output);  // an unsupported output type fails before any work
 
   std::unique_ptr<InputFile> input;
-  if (!options.input.empty())
+  if (!options.input.empty()) {
     input = std::make_unique<InputFile>(options.input, options.blockFrames);
+  }
   const int sampleRate = input ? input->sampleRate() : DemoSource::kSampleRate;
   const OutputFormat format = chooseOutputFormat(options.output, input ? input->format() : 0,
                                                  options.forceFloat, sampleRate);
