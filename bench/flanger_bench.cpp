@@ -96,8 +96,8 @@ void memcpyBench(benchmark::State& state, int32_t frames) {
 
 enum class Path { Plain, Panned, ModOff };
 
-void audioBench(benchmark::State& state, bool accumulate, Path path, float waveform,
-                int32_t frames) {
+void audioBench(benchmark::State& state, bool accumulate, bool inPlace, Path path,
+                float waveform, int32_t frames) {
   Signal signal;
   std::unique_ptr<tfhost::Effect> effect = playingEffect();
   effect->setParameter(kWaveform, waveform);
@@ -106,8 +106,15 @@ void audioBench(benchmark::State& state, bool accumulate, Path path, float wavef
   if (path == Path::ModOff) effect->setParameter(kModAmt, 0.0f);
   AEffect* record = effect->record();
   const AEffectProcessProc call = accumulate ? record->process : record->processReplacing;
+  const size_t bytes = sizeof(float) * static_cast<size_t>(frames);
   for (auto _ : state) {
-    call(record, signal.in, signal.out, frames);
+    if (inPlace) {
+      std::memcpy(signal.out[0], signal.in[0], bytes);
+      std::memcpy(signal.out[1], signal.in[1], bytes);
+      call(record, signal.out, signal.out, frames);
+    } else {
+      call(record, signal.in, signal.out, frames);
+    }
     benchmark::ClobberMemory();
   }
   setPerFrame(state, frames);
@@ -249,15 +256,24 @@ void registerAll() {
       for (const Shape& shape : shapes) {
         for (int32_t frames : kBlocks) {
           const std::string name = call + pathName + shape.name + "/" + std::to_string(frames);
-          benchmark::RegisterBenchmark(name.c_str(), audioBench, accumulate, path, shape.waveform,
-                                       frames);
+          benchmark::RegisterBenchmark(name.c_str(), audioBench, accumulate, false, path,
+                                       shape.waveform, frames);
         }
       }
     }
     for (int32_t frames : kBlocks) {
       const std::string name = call + "modoff/" + std::to_string(frames);
-      benchmark::RegisterBenchmark(name.c_str(), audioBench, accumulate, Path::ModOff, 0.0f,
-                                   frames);
+      benchmark::RegisterBenchmark(name.c_str(), audioBench, accumulate, false, Path::ModOff,
+                                   0.0f, frames);
+    }
+  }
+  // In place, as many hosts call: the output buffers are the input buffers. The input is copied
+  // into them before each call, so these figures include two memcpy (see memcpy/256).
+  for (Path path : {Path::Plain, Path::Panned}) {
+    for (int32_t frames : kBlocks) {
+      const std::string name = std::string("inplace/") + (path == Path::Plain ? "plain" : "panned") +
+                               "/sine/" + std::to_string(frames);
+      benchmark::RegisterBenchmark(name.c_str(), audioBench, false, true, path, 0.0f, frames);
     }
   }
   for (bool largest : {false, true}) {

@@ -28,6 +28,21 @@ class DelayLine {
     return output;
   }
 
+  // Direct access for the audio loop, which runs the ticks of many frames inside its own loop:
+  // tick k of a stretch stores its input at samples()[getWriteIndex() + k] and then takes
+  // samples()[getReadIndex() + k], as tick does. A stretch is at most ticksBeforeWrap() long, so
+  // that neither position wraps inside it; advance(count) then moves both positions past it.
+  float* samples() { return buffer.get(); }
+  int32_t ticksBeforeWrap() const {
+    return size - (writeIndex > readIndex ? writeIndex : readIndex);
+  }
+  void advance(int32_t count) {
+    writeIndex += count;
+    if (writeIndex == size) writeIndex = 0;
+    readIndex += count;
+    if (readIndex == size) readIndex = 0;
+  }
+
   // Silences the stored samples; the delay stays.
   void clear();
 

@@ -94,6 +94,11 @@ class TempoFlanger : public EffectBase {
  private:
   template <bool Accumulate>
   void processBlock(float** inputs, float** outputs, int32_t sampleFrames);
+  // processBlock's runs, and the same built for AVX2 (see tempo_flanger.cpp).
+  template <bool Accumulate>
+  void processRuns(const float* const* inputs, float* const* outputs, int32_t sampleFrames);
+  template <bool Accumulate>
+  void processRunsAvx2(const float* const* inputs, float* const* outputs, int32_t sampleFrames);
   float* parameterField(int32_t index);
   void refill();
   float clampCentre(float range, float x) const;
