@@ -96,8 +96,8 @@ void memcpyBench(benchmark::State& state, int32_t frames) {
 
 enum class Path { Plain, Panned, ModOff };
 
-void audioBench(benchmark::State& state, bool accumulate, bool inPlace, Path path,
-                float waveform, int32_t frames) {
+void audioBench(benchmark::State& state, bool accumulate, bool inPlace, Path path, float waveform,
+                int32_t frames) {
   Signal signal;
   std::unique_ptr<tfhost::Effect> effect = playingEffect();
   effect->setParameter(kWaveform, waveform);
@@ -263,16 +263,17 @@ void registerAll() {
     }
     for (int32_t frames : kBlocks) {
       const std::string name = call + "modoff/" + std::to_string(frames);
-      benchmark::RegisterBenchmark(name.c_str(), audioBench, accumulate, false, Path::ModOff,
-                                   0.0f, frames);
+      benchmark::RegisterBenchmark(name.c_str(), audioBench, accumulate, false, Path::ModOff, 0.0f,
+                                   frames);
     }
   }
   // In place, as many hosts call: the output buffers are the input buffers. The input is copied
   // into them before each call, so these figures include two memcpy (see memcpy/256).
   for (Path path : {Path::Plain, Path::Panned}) {
     for (int32_t frames : kBlocks) {
-      const std::string name = std::string("inplace/") + (path == Path::Plain ? "plain" : "panned") +
-                               "/sine/" + std::to_string(frames);
+      const std::string name = std::string("inplace/") +
+                               (path == Path::Plain ? "plain" : "panned") + "/sine/" +
+                               std::to_string(frames);
       benchmark::RegisterBenchmark(name.c_str(), audioBench, false, true, path, 0.0f, frames);
     }
   }

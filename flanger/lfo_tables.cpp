@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -21,16 +23,47 @@ float linearValue(uint32_t i, float slope, float stepTime, float start) {
   return static_cast<float>(static_cast<double>(static_cast<float>(i)) * slope * stepTime + start);
 }
 
+uint32_t bitsOf(float x) {
+  uint32_t bits;
+  std::memcpy(&bits, &x, sizeof(bits));
+  return bits;
+}
+
 }  // namespace
+
+SineShape::SineShape(uint32_t capacity) : values(new double[capacity / 2 + 1]) {}
 
 void SineShape::fill(float* table, uint32_t period, float frequency, float stepTime, float range,
                      float centre) {
   const uint32_t half = period / 2;
+  const bool kept = valuesValid && period == valuesPeriod &&
+                    bitsOf(frequency) == valuesFrequencyBits &&
+                    bitsOf(stepTime) == valuesStepTimeBits;
+  if (!kept) {
+    valuesValid = false;  // until the new values are all in
+    for (uint32_t i = 0; i <= half; ++i) {
+      const double angle = static_cast<double>(frequency) * i * stepTime * kTwoPi;
+      const double value = std::sin(angle);
+      values[i] = value;
+      const float t = static_cast<float>(value * range);
+      table[i] = t + centre;
+      table[period - i] = centre - t;  // at the half-way entry this write wins
+    }
+    valuesPeriod = period;
+    valuesFrequencyBits = bitsOf(frequency);
+    valuesStepTimeBits = bitsOf(stepTime);
+    valuesValid = true;
+    return;
+  }
+  // The same products and sums as above, in two passes the compiler vectorises; the second pass
+  // writes the falling half last, so at the half-way entry it wins here too.
+  const double* const sine = values.get();
   for (uint32_t i = 0; i <= half; ++i) {
-    const double angle = static_cast<double>(frequency) * i * stepTime * kTwoPi;
-    const float t = static_cast<float>(std::sin(angle) * range);
-    table[i] = t + centre;
-    table[period - i] = centre - t;  // at the half-way entry this write wins
+    table[i] = static_cast<float>(sine[i] * range) + centre;
+  }
+  float* const last = table + period;
+  for (uint32_t i = 0; i <= half; ++i) {
+    last[-static_cast<ptrdiff_t>(i)] = centre - static_cast<float>(sine[i] * range);
   }
 }
 
@@ -60,7 +93,8 @@ LfoTable<Shape>::LfoTable(uint32_t step, uint32_t span, float rate)
       rate(rate),
       step(step),
       capacity(static_cast<uint32_t>(static_cast<double>(static_cast<float>(span)) * rate /
-                                     static_cast<double>(static_cast<float>(step)))) {
+                                     static_cast<double>(static_cast<float>(step)))),
+      shape(capacity) {
   table.reset(new float[static_cast<size_t>(capacity) + 1]());
 }
 
@@ -73,7 +107,7 @@ void LfoTable<Shape>::generate(float range, float frequency, float centre) {
       static_cast<double>(cycleTime) * rate / static_cast<double>(static_cast<float>(step)),
       capacity);
   const float playedFrequency = rate / static_cast<float>(step * period);
-  Shape::fill(table.get(), period, playedFrequency, stepTime, range, centre);
+  shape.fill(table.get(), period, playedFrequency, stepTime, range, centre);
   readIndex = 0;
 }
 

@@ -3,8 +3,8 @@
 // operations and differ only in how they fill the table: SineLfo, TriangleLfo, SawtoothLfo (a
 // rising ramp). They are distinct types with no common base.
 //
-// Threads: construction allocates; generate() and clear() only write the table and may run on a
-// host's parameter thread while the audio thread reads it.
+// Threads: construction allocates; generate() and clear() only write the table (and the sine's
+// kept values) and may run on a host's parameter thread while the audio thread reads it.
 #pragma once
 
 #include <cstdint>
@@ -12,15 +12,33 @@
 
 // Fills entries 0 to `period` for a sweep of centre ± range. `frequency` is the rate the table
 // really plays and `stepTime` the seconds per entry, both already rounded to single precision.
-struct SineShape {
-  static void fill(float* table, uint32_t period, float frequency, float stepTime, float range,
-                   float centre);
+// A shape is built with the table's capacity.
+//
+// The sine keeps the values sin(F·i·stepTime·2π) of the first half of the cycle it last filled,
+// in double: they depend only on the period and F (stepTime is fixed for a table), so a fill for
+// a new range or centre alone (Depth, Mod Amt) only rescales them, with the same roundings as
+// computing them anew. Room for the longest cycle is allocated with the table, never when
+// filling.
+class SineShape {
+ public:
+  explicit SineShape(uint32_t capacity);
+  void fill(float* table, uint32_t period, float frequency, float stepTime, float range,
+            float centre);
+
+ private:
+  std::unique_ptr<double[]> values;  // capacity / 2 + 1 entries
+  bool valuesValid = false;
+  uint32_t valuesPeriod = 0;
+  uint32_t valuesFrequencyBits = 0;
+  uint32_t valuesStepTimeBits = 0;
 };
 struct TriangleShape {
+  explicit TriangleShape(uint32_t) {}
   static void fill(float* table, uint32_t period, float frequency, float stepTime, float range,
                    float centre);
 };
 struct SawtoothShape {
+  explicit SawtoothShape(uint32_t) {}
   static void fill(float* table, uint32_t period, float frequency, float stepTime, float range,
                    float centre);
 };
@@ -78,6 +96,7 @@ class LfoTable {
   uint32_t readIndex = 0;
   int32_t lastStep = 0;
   uint32_t period = 0;
+  Shape shape;
 };
 
 using SineLfo = LfoTable<SineShape>;
