@@ -370,13 +370,13 @@ namespace {
 // and the snapshots below.
 constexpr int32_t kMaxRun = 128;
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(_WIN32) && \
-    !defined(TF_NO_AVX2)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32) && !defined(TF_NO_AVX2)
 #define TF_AVX2_PATH 1
 // Decided once, when the module loads. AVX2 does the same single-precision operations as SSE2,
-// only on more lanes, so the output is the same bits on either. Not on Windows, where the
-// compiler does not keep the stack aligned for 32-byte vectors; TF_NO_AVX2 leaves it out
-// anywhere (the equivalence test builds the flanger that way too, to check the SSE2 loops).
+// only on more lanes, so the output is the same bits on either. 64-bit only: the 32-bit compiler
+// does not vectorise these loops for AVX2. Not on Windows, where the compiler does not keep the
+// stack aligned for 32-byte vectors. TF_NO_AVX2 leaves it out anywhere (the equivalence test
+// builds the flanger that way too, to check the SSE2 loops).
 const bool kUseAvx2 = [] {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") != 0;
@@ -409,18 +409,16 @@ Layout layoutOf(const float* const* in, float* const* out, int32_t frames) {
 template <bool Panned>
 struct Mix {
   float send, gainLeft, gainRight, boostFactor;
-  float left(float in, float delayed) const {
-    return Panned ? gainLeft * (delayed * send + in) * boostFactor
-                  : (delayed * send + in) * boostFactor;
-  }
-  float right(float in, float delayed) const {
-    return Panned ? gainRight * (delayed * send + in) * boostFactor
+  float left(float in, float delayed) const { return channel(gainLeft, in, delayed); }
+  float right(float in, float delayed) const { return channel(gainRight, in, delayed); }
+  float channel(float gain, float in, float delayed) const {
+    return Panned ? gain * (delayed * send + in) * boostFactor
                   : (delayed * send + in) * boostFactor;
   }
 };
 
-// The loop below stores each input into the delay lines and takes a sample at least
-// kVectorDistance positions away from every store (closer ones go through a snapshot), so its
+// The loops below store each input into a delay line and take a sample at least
+// kVectorDistance positions away from every store (closer ones go through a snapshot), so their
 // iterations can run side by side in vector registers however the compiler groups them, up to
 // 16 lanes. Telling it so spares the overlap checks it would otherwise make on every call.
 constexpr int32_t kVectorDistance = 16;
@@ -432,8 +430,28 @@ constexpr int32_t kVectorDistance = 16;
 #define TF_VECTOR_LOOP
 #endif
 
-// The ticks of both lines and the mix, frame by frame in the order the effect has always done
-// them; the compiler vectorises the loop. The restrict qualifiers carry what layoutOf found
+// One channel's share of tickAndMix below.
+template <bool Accumulate, bool Panned, bool InPlace, bool Snapshot>
+inline __attribute__((always_inline)) void tickAndMixChannel(
+    const float* __restrict in, float* __restrict out, float* __restrict line,
+    const float* __restrict snapshot, int32_t store, int32_t take, int32_t frames,
+    const Mix<Panned>& mix, float gain) {
+  TF_VECTOR_LOOP
+  for (int32_t i = 0; i < frames; ++i) {
+    const float input = InPlace ? out[i] : in[i];
+    line[store + i] = input;
+    const float delayed = Snapshot ? snapshot[i] : line[take + i];
+    const float output = mix.channel(gain, input, delayed);
+    if (Accumulate) {
+      out[i] = (InPlace ? input : out[i]) + output;
+    } else {
+      out[i] = output;
+    }
+  }
+}
+
+// The ticks of both delay lines and the mix, frame by frame in the order the effect has always
+// done them; the compiler vectorises the loop. The restrict qualifiers carry what layoutOf found
 // about the host's buffers. `left` and `right` are the output buffers; in place they are the
 // inputs too.
 template <bool Accumulate, bool Panned, bool InPlace, bool Snapshot>
@@ -441,7 +459,16 @@ inline __attribute__((always_inline)) void tickAndMix(
     const float* __restrict inLeft, const float* __restrict inRight, float* __restrict left,
     float* __restrict right, float* __restrict lineL, float* __restrict lineR,
     const float* __restrict snapshotL, const float* __restrict snapshotR, int32_t store,
-    int32_t take, int32_t frames, const Mix<Panned> mix) {
+    int32_t take, int32_t frames, const Mix<Panned>& mix) {
+#if defined(__i386__)
+  // With only eight registers the loop below spills its pointers, so a 32-bit build takes one
+  // channel at a time: the channels share no buffer (see layoutOf), so the order between them
+  // does not matter.
+  tickAndMixChannel<Accumulate, Panned, InPlace, Snapshot>(inLeft, left, lineL, snapshotL, store,
+                                                           take, frames, mix, mix.gainLeft);
+  tickAndMixChannel<Accumulate, Panned, InPlace, Snapshot>(inRight, right, lineR, snapshotR, store,
+                                                           take, frames, mix, mix.gainRight);
+#else
   TF_VECTOR_LOOP
   for (int32_t i = 0; i < frames; ++i) {
     const float inL = InPlace ? left[i] : inLeft[i];
@@ -460,6 +487,7 @@ inline __attribute__((always_inline)) void tickAndMix(
       right[i] = outR;
     }
   }
+#endif
 }
 
 // What `frames` ticks of `line` will take, gathered before any of them stores: the samples
