@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "host/host.h"
 
@@ -22,6 +25,9 @@ namespace tftest {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Far longer than any render of these tests takes, sanitizers included.
+constexpr std::chrono::seconds kCommandTimeout{120};
 
 std::string readAll(std::FILE* file) {
   std::string text;
@@ -69,15 +75,29 @@ CommandResult runCommand(const std::vector<std::string>& args,
     execv(argv[0], argv.data());
     _exit(127);
   }
+  // A command that hangs (in a module's audio loop, say) fails its test instead of stalling the
+  // run.
+  const auto deadline = std::chrono::steady_clock::now() + kCommandTimeout;
   int status = 0;
   rusage usage{};
-  while (wait4(child, &status, 0, &usage) < 0) {
+  bool timedOut = false;
+  for (;;) {
+    const pid_t done = wait4(child, &status, WNOHANG, &usage);
+    if (done == child) break;
+    if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
+    if (!timedOut && std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      timedOut = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   CommandResult result;
   result.maxResidentKb = usage.ru_maxrss;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = readAll(out.get());
   result.err = readAll(err.get());
+  if (timedOut)
+    result.err += "(test: killed after " + std::to_string(kCommandTimeout.count()) + " s)\n";
   return result;
 }
 
