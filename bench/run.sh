@@ -9,7 +9,8 @@
 #            libbenchmark-dev:i386 (dpkg --add-architecture i386; apt-get install it)
 #   --both   both, then the 32-bit figures against the 64-bit ones
 #
-# Medians of 5 repetitions. Extra flags go to the benchmark, e.g. --benchmark_filter=replacing.
+# Medians of 5 repetitions, run in random order so that a busy machine weighs on all figures
+# alike. Extra flags go to the benchmark, e.g. --benchmark_filter=replacing.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -37,8 +38,9 @@ run() {  # run ARCH [flags...]
     -DTF_BUILD_BENCHMARKS=ON -DTF_BUILD_TESTS=OFF -DTF_BUILD_RENDERER=OFF "${toolchain[@]}" >/dev/null
   cmake --build "$build" -j2 --target tf_bench >/dev/null
   echo "== $arch: $(uname -n), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
-  "$build/bench/tf_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-    --benchmark_min_time=0.05 --summary="$build/summary.tsv" "$@"
+  "$build/bench/tf_bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true --benchmark_min_time=0.05 \
+    --summary="$build/summary.tsv" "$@"
 }
 
 case $mode in

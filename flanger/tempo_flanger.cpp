@@ -417,10 +417,13 @@ struct Mix {
   }
 };
 
-// The loops below store each input into a delay line and take a sample at least
-// kVectorDistance positions away from every store (closer ones go through a snapshot), so their
-// iterations can run side by side in vector registers however the compiler groups them, up to
-// 16 lanes. Telling it so spares the overlap checks it would otherwise make on every call.
+// In the loops below each tick takes its delayed sample before it stores its input. That is the
+// order of DelayLine::tick turned round, which makes no difference while the two positions
+// differ: the sample taken was stored at least kVectorDistance ticks earlier (closer ones go
+// through a snapshot), or is taken ahead of the store position and so is older than the stretch
+// and is only overwritten by a later tick. Either way the iterations can run side by side in
+// vector registers however the compiler groups them (up to 16 lanes, loads before stores);
+// telling it so spares the overlap checks it would otherwise make on every call.
 constexpr int32_t kVectorDistance = 16;
 #if defined(__clang__)
 #define TF_VECTOR_LOOP _Pragma("clang loop vectorize(assume_safety)")
@@ -439,8 +442,8 @@ inline __attribute__((always_inline)) void tickAndMixChannel(
   TF_VECTOR_LOOP
   for (int32_t i = 0; i < frames; ++i) {
     const float input = InPlace ? out[i] : in[i];
-    line[store + i] = input;
     const float delayed = Snapshot ? snapshot[i] : line[take + i];
+    line[store + i] = input;
     const float output = mix.channel(gain, input, delayed);
     if (Accumulate) {
       out[i] = (InPlace ? input : out[i]) + output;
@@ -473,10 +476,10 @@ inline __attribute__((always_inline)) void tickAndMix(
   for (int32_t i = 0; i < frames; ++i) {
     const float inL = InPlace ? left[i] : inLeft[i];
     const float inR = InPlace ? right[i] : inRight[i];
-    lineL[store + i] = inL;
     const float delayedL = Snapshot ? snapshotL[i] : lineL[take + i];
-    lineR[store + i] = inR;
+    lineL[store + i] = inL;
     const float delayedR = Snapshot ? snapshotR[i] : lineR[take + i];
+    lineR[store + i] = inR;
     const float outL = mix.left(inL, delayedL);
     const float outR = mix.right(inR, delayedR);
     if (Accumulate) {
@@ -539,9 +542,6 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
     mixFrames<Accumulate>(inLeft, inRight, outLeft, outRight, lineLeft, lineRight, frames, mix);
     return;
   }
-  const int32_t size = lineLeft.getSize();
-  const int32_t delay = lineLeft.getDelay();
-  const bool snapshot = delay < kVectorDistance || size - delay < kVectorDistance;
   float* const samplesL = lineLeft.samples();
   float* const samplesR = lineRight.samples();
   for (int32_t i = 0; i < frames;) {
@@ -549,7 +549,8 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
     const int32_t take = lineLeft.getReadIndex();
     const int32_t ahead = lineLeft.ticksBeforeWrap();
     const int32_t count = frames - i < ahead ? frames - i : ahead;
-    if (snapshot) {
+    // Taking fewer than kVectorDistance positions behind storing: gather what the ticks take.
+    if (take <= store && store - take < kVectorDistance) {
       gatherTaken(lineLeft, samplesL, inLeft + i, count, scratchLeft);
       gatherTaken(lineRight, samplesR, inRight + i, count, scratchRight);
       if (layout == Layout::InPlace) {

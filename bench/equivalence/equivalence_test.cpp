@@ -48,6 +48,14 @@ TEST(Equivalence, AudioScenariosMatchTheRecording) {
   }
 }
 
+TEST(Equivalence, EveryDelayMatchesTheRecording) {
+  const auto expected = recorded("delay");
+  ASSERT_EQ(expected.size(), equivalence::kDelayScenarios) << "fingerprints.txt is incomplete";
+  for (const auto& [delay, fingerprint] : expected) {
+    EXPECT_EQ(equivalence::delayScenario(delay), fingerprint) << "delay " << delay;
+  }
+}
+
 // Run boundaries inside the effect must not show: one frame per call, random cuts and whole
 // blocks all give the recorded sound.
 TEST(Equivalence, HostBlockSizesDoNotChangeTheSound) {
@@ -89,6 +97,9 @@ int record(const char* path) {
                "by\n# tf_equivalence_tests --record. kind, scenario, fingerprint.\n");
   for (uint32_t number = 0; number < equivalence::kAudioScenarios; ++number) {
     std::fprintf(file, "audio %u %016" PRIx64 "\n", number, equivalence::audioScenario(number));
+  }
+  for (uint32_t delay = 0; delay < equivalence::kDelayScenarios; ++delay) {
+    std::fprintf(file, "delay %u %016" PRIx64 "\n", delay, equivalence::delayScenario(delay));
   }
   for (uint32_t shape = 0; shape < equivalence::kTableShapes; ++shape) {
     for (uint32_t rate = 0; rate < equivalence::kTableRates; ++rate) {

@@ -219,6 +219,48 @@ uint64_t audioScenario(uint32_t number, Blocks blocks) {
   return fnv.result();
 }
 
+uint64_t delayScenario(uint32_t delay) {
+  static const int32_t kBlocks[] = {1, 3, 7, 16, 100, 128, 199, 200, 255, 256, 1000, 37, 64};
+  Rng rng(0xde1a0000ull + delay);
+  Fnv fnv;
+  auto fx = std::make_unique<TempoFlanger>(hostCallback);
+  fx->resume();
+  fx->setParameter(kModAmount, 0.0f);
+  fx->setParameter(kDepth, (static_cast<float>(delay) + 0.5f) / 200.0f);
+  fx->setParameter(kStereo, 0.0f);
+  constexpr int32_t kMaxFrames = 1000;
+  std::vector<float> inLeft(kMaxFrames), inRight(kMaxFrames), outLeft(kMaxFrames),
+      outRight(kMaxFrames);
+  int32_t block = 0;
+  for (int32_t frames : kBlocks) {
+    for (bool accumulate : {false, true}) {
+      for (bool inPlace : {false, true}) {
+        fillSignal(rng, inLeft.data(), frames);
+        fillSignal(rng, inRight.data(), frames);
+        fillSignal(rng, outLeft.data(), frames);
+        fillSignal(rng, outRight.data(), frames);
+        if (inPlace) {
+          std::copy(inLeft.begin(), inLeft.begin() + frames, outLeft.begin());
+          std::copy(inRight.begin(), inRight.begin() + frames, outRight.begin());
+        }
+        float* in[2] = {(inPlace ? outLeft : inLeft).data(), (inPlace ? outRight : inRight).data()};
+        float* out[2] = {outLeft.data(), outRight.data()};
+        if (accumulate) {
+          fx->process(in, out, frames);
+        } else {
+          fx->processReplacing(in, out, frames);
+        }
+        fnv.bytes(outLeft.data(), sizeof(float) * static_cast<size_t>(frames));
+        fnv.bytes(outRight.data(), sizeof(float) * static_cast<size_t>(frames));
+        hashState(fnv, *fx);
+        ++block;
+      }
+    }
+  }
+  fnv.value(block);
+  return fnv.result();
+}
+
 namespace {
 
 float drawFrequency(Rng& rng) {

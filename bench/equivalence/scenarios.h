@@ -20,7 +20,13 @@ uint64_t audioScenario(uint32_t number, Blocks blocks = Blocks::AsDrawn);
 // after each fill.
 uint64_t tableScenario(uint32_t shape, uint32_t rateIndex, uint32_t number);
 
+// Every fixed delay in turn (Mod Amt 0, Depth at `delay` samples): blocks of many sizes through
+// process and processReplacing, apart and in place, so that each position of the delay lines
+// relative to each other is met at every delay.
+uint64_t delayScenario(uint32_t delay);
+
 constexpr uint32_t kAudioScenarios = 400;
+constexpr uint32_t kDelayScenarios = 200;
 constexpr uint32_t kTableShapes = 3;
 constexpr uint32_t kTableRates = 4;
 constexpr uint32_t kTableScenariosPerTable = 3;
