@@ -51,6 +51,8 @@ case $mode in
     echo
     printf '%-44s %12s %12s %10s\n' figure "64-bit ns" "32-bit ns" "32/64"
     join -t $'\t' <(sort "$root/build/bench/summary.tsv") <(sort "$root/build/bench-i686/summary.tsv") |
-      awk -F'\t' '{ printf "%-44s %12.3f %12.3f %10.3f\n", $1, $2, $5, $5 / $2 }'
+      awk -F'\t' '{ printf "%-44s %12.3f %12.3f %10.3f\n", $1, $2, $5, $5 / $2 }
+        $1 ~ /^(replacing|process|inplace)\/.*\/256$/ && $5 / $2 > worst { worst = $5 / $2; which = $1 }
+        END { printf "\nGoal\n  audio loop at 256 frames, 32-bit / 64-bit, worst: %.3f, %s (<= 1.5)\n", worst, which }'
     ;;
 esac
