@@ -49,10 +49,17 @@ case $mode in
     run x86_64 "$@"
     run i686 "$@"
     echo
-    printf '%-44s %12s %12s %10s\n' figure "64-bit ns" "32-bit ns" "32/64"
+    # 32/64 compares nanoseconds from two runs, which a busy machine may slow differently; the
+    # last column compares the figures against each run's own floor (the same scalar loop, which
+    # runs at the same speed in both builds on an idle machine), which cancels that out.
+    printf '%-44s %12s %12s %8s %12s\n' figure "64-bit ns" "32-bit ns" "32/64" "32/64 floor"
     join -t $'\t' <(sort "$root/build/bench/summary.tsv") <(sort "$root/build/bench-i686/summary.tsv") |
-      awk -F'\t' '{ printf "%-44s %12.3f %12.3f %10.3f\n", $1, $2, $5, $5 / $2 }
+      awk -F'\t' '{ printf "%-44s %12.3f %12.3f %8.3f %12.3f\n", $1, $2, $5, $5 / $2, $7 / $4 }
         $1 ~ /^(replacing|process|inplace)\/.*\/256$/ && $5 / $2 > worst { worst = $5 / $2; which = $1 }
-        END { printf "\nGoal\n  audio loop at 256 frames, 32-bit / 64-bit, worst: %.3f, %s (<= 1.5)\n", worst, which }'
+        $1 ~ /^(replacing|process|inplace)\/.*\/256$/ && $7 / $4 > worstFloor { worstFloor = $7 / $4; whichFloor = $1 }
+        END {
+          printf "\nGoal\n  audio loop at 256 frames, 32-bit / 64-bit, worst: %.3f, %s (<= 1.5)\n", worst, which
+          printf "  the same against each run'"'"'s floor, worst:          %.3f, %s (<= 1.5)\n", worstFloor, whichFloor
+        }'
     ;;
 esac
