@@ -112,6 +112,9 @@ void runRender(const RenderOptions& options) {
   }
   outputMajorFormat(options.output);  // an unsupported output type fails before any work
 
+  // From here on Ctrl-C stops the render at its next block, so that no temporary file stays.
+  catchInterrupts();
+
   std::unique_ptr<InputFile> input;
   if (!options.input.empty()) {
     input = std::make_unique<InputFile>(options.input, options.blockFrames);
@@ -179,7 +182,6 @@ void runRender(const RenderOptions& options) {
   renderSettings.blockFrames = options.blockFrames;
   renderSettings.tailFrames = std::llround(options.tailSeconds * sampleRate);
   renderSettings.progress = !options.quiet && isatty(STDERR_FILENO) != 0;
-  catchInterrupts();
   const RenderSummary summary = render(*effect, source, output, renderSettings);
   output.commit();
 

@@ -74,6 +74,9 @@ class ProgressBar {
 void catchInterrupts() {
   struct sigaction action {};
   action.sa_handler = onInterrupt;
+  // A second signal ends the command at once, should the first not be seen (a module that never
+  // returns from an audio call).
+  action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
   for (int number : {SIGINT, SIGTERM, SIGHUP})
     sigaction(number, &action, nullptr);

@@ -29,8 +29,8 @@ struct RenderSummary {
 RenderSummary render(tfhost::Effect& effect, Source& source, OutputFile& output,
                      const RenderSettings& settings);
 
-// Turns SIGINT, SIGTERM and SIGHUP into a clean stop of the render loop, so that the temporary
-// output file is removed.
+// Turns the first SIGINT, SIGTERM or SIGHUP into a clean stop of the render loop, so that the
+// temporary output file is removed; a second one ends the command at once.
 void catchInterrupts();
 
 }  // namespace tfrender

@@ -22,6 +22,7 @@ struct ErrorCase {
   std::string message;  // part of the error line
   int exitCode = 1;     // 2 for a command line that does not parse
   std::optional<rlim_t> fileSizeLimit = std::nullopt;
+  bool interrupt = false;  // send SIGINT while the output is being written
 };
 
 const char kPrevious[] = "an earlier render, to be kept";
@@ -56,7 +57,13 @@ TEST_P(RenderError, FailsWithOneLineAndLeavesTheOutputAlone) {
   const std::vector<std::string> args = c.prepare(folder);
   const std::vector<std::string> before = folder.entries();
 
-  const CommandResult result = runCommand(args, c.fileSizeLimit);
+  CommandConditions conditions;
+  conditions.fileSizeLimit = c.fileSizeLimit;
+  if (c.interrupt) {
+    // Ctrl-C once the render is under way: its temporary file exists.
+    conditions.interruptWhen = [&folder, &before] { return folder.entries() != before; };
+  }
+  const CommandResult result = runCommand(args, conditions);
 
   EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
   const std::vector<std::string> errorLines = lines(result.err);
@@ -132,6 +139,9 @@ std::vector<ErrorCase> errorCases() {
       {"DiskFullMidRender", demo({}), "/out.wav': ", 1, rlim_t{100000}},
       {"DiskFullMidRenderOfAFile", input("in.wav", stereoWav, {"--tail", "10"}), "/out.wav': ", 1,
        rlim_t{200000}},
+      // Ctrl-C halfway: a long render, stopped as soon as its temporary file appears.
+      {"Interrupted", demo({"--tail", "300", "--quiet"}), "interrupted; no output written", 1,
+       std::nullopt, true},
       // Parameters
       {"UnknownParameter", demo({"--set", "wobble=0.5"}),
        "unknown parameter 'wobble'; valid names: Tempo, Resolution, Send, Depth, Mod Amt, "

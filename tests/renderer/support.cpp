@@ -49,7 +49,7 @@ struct SndFile {
 }  // namespace
 
 CommandResult runCommand(const std::vector<std::string>& args,
-                         std::optional<rlim_t> fileSizeLimit) {
+                         const CommandConditions& conditions) {
   std::vector<std::string> words{TF_TEMPOFLANGER};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -67,8 +67,9 @@ CommandResult runCommand(const std::vector<std::string>& args,
   if (child == 0) {
     dup2(fileno(out.get()), STDOUT_FILENO);
     dup2(fileno(err.get()), STDERR_FILENO);
-    if (fileSizeLimit) {
-      const rlimit limit{*fileSizeLimit, *fileSizeLimit};
+    if (conditions.fileSizeLimit) {
+      const rlim_t bytes = *conditions.fileSizeLimit;
+      const rlimit limit{bytes, bytes};
       setrlimit(RLIMIT_FSIZE, &limit);
       std::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec: writes fail with EFBIG
     }
@@ -81,10 +82,15 @@ CommandResult runCommand(const std::vector<std::string>& args,
   int status = 0;
   rusage usage{};
   bool timedOut = false;
+  bool interrupted = false;
   for (;;) {
     const pid_t done = wait4(child, &status, WNOHANG, &usage);
     if (done == child) break;
     if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
+    if (!interrupted && conditions.interruptWhen && conditions.interruptWhen()) {
+      kill(child, SIGINT);
+      interrupted = true;
+    }
     if (!timedOut && std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
       timedOut = true;

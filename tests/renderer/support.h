@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,10 +20,17 @@ struct CommandResult {
   long maxResidentKb = 0;  // the command's peak memory use
 };
 
-// Runs the built tempoflanger command with `args`. With `fileSizeLimit`, no file the command
-// writes can grow past that many bytes (writes beyond it fail as on a full disk).
+struct CommandConditions {
+  // No file the command writes can grow past this many bytes (writes beyond it fail as on a full
+  // disk).
+  std::optional<rlim_t> fileSizeLimit;
+  // Polled while the command runs; the first time it answers true, the command gets SIGINT.
+  std::function<bool()> interruptWhen;
+};
+
+// Runs the built tempoflanger command with `args`.
 CommandResult runCommand(const std::vector<std::string>& args,
-                         std::optional<rlim_t> fileSizeLimit = std::nullopt);
+                         const CommandConditions& conditions = {});
 
 // A fresh folder, removed with everything in it at the end of the test.
 class ScratchFolder {
