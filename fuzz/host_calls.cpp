@@ -18,7 +18,7 @@ using Limits = std::numeric_limits<float>;
 
 // Frames processed per sequence at most, so that one input never takes long; further audio calls
 // are cut to what is left.
-constexpr int64_t kFrameBudget = 1 << 18;
+constexpr int64_t kFrameBudget = 1 << 16;
 constexpr int32_t kMaxFrames = 4096;
 constexpr std::size_t kTextLimit = 24;  // bytes a text may take, terminator included
 constexpr std::size_t kTextGuard = 64;  // watched bytes after the limit

@@ -1,6 +1,6 @@
 // Host-call sequences for the fuzzer and its regression tests.
 //
-// A byte string is decoded into calls on one fresh effect, made as a careless host might make them,
+// A byte string is decoded into calls on a fresh effect, made as a careless host might make them,
 // through the five entry functions of the effect record: every dispatcher opcode (negative and huge
 // ones too) with any index, value and pointer, parameter values from every float bit pattern,
 // program numbers across the whole integer range, program names of 0 to 1000 characters, text reads
@@ -18,6 +18,9 @@
 // - the delay lines' positions stay inside the lines and the delay in effect is 0 to 199;
 // - with every parameter ever sent within 0 to 1 and every input sample within -1 to 1, every
 //   output sample is finite;
+// - a block gives the same bits as its frames sent one by one: a second effect (the shadow) gets
+//   every call too, but each audio call one frame at a time with the same buffer layout (in place,
+//   crossed, overlapping), so a block-wise shortcut that leaves the frame-by-frame result shows;
 // - effClose answers 1.
 #pragma once
 
