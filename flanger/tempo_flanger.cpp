@@ -328,12 +328,16 @@ void TempoFlanger::getParamDisplay(int32_t index, char* text) {
 void TempoFlanger::adoptHostSampleRate() {
   const float rate = getSampleRate();
   if (!(rate >= kMinHostRate && rate <= kMaxHostRate) || rate == sineLfo->getRate()) return;
-  std::unique_ptr<SineLfo> newSine(new (std::nothrow) SineLfo(kLfoStep, kLfoSpan, rate));
-  std::unique_ptr<TriangleLfo> newTriangle(new (std::nothrow)
-                                               TriangleLfo(kLfoStep, kLfoSpan, rate));
-  std::unique_ptr<SawtoothLfo> newSawtooth(new (std::nothrow)
-                                               SawtoothLfo(kLfoStep, kLfoSpan, rate));
-  if (!newSine || !newTriangle || !newSawtooth) return;
+  std::unique_ptr<SineLfo> newSine;
+  std::unique_ptr<TriangleLfo> newTriangle;
+  std::unique_ptr<SawtoothLfo> newSawtooth;
+  try {
+    newSine = std::make_unique<SineLfo>(kLfoStep, kLfoSpan, rate);
+    newTriangle = std::make_unique<TriangleLfo>(kLfoStep, kLfoSpan, rate);
+    newSawtooth = std::make_unique<SawtoothLfo>(kLfoStep, kLfoSpan, rate);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
   newSine->setLastStep(sineLfo->getLastStep());
   newTriangle->setLastStep(triangleLfo->getLastStep());
   newSawtooth->setLastStep(sawtoothLfo->getLastStep());
