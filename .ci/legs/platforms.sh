@@ -64,7 +64,8 @@ wants_wine() {
 }
 
 install_missing
-need_space "$root" 1500 "the three build trees"
+need_space "$root" 500 "the build trees"
+wants_wine && need_space "${TMPDIR:-/tmp}" 500 "a wine prefix"
 
 prefix_job=""
 if wants_wine; then
