@@ -67,6 +67,14 @@ int exactDigits(double r, char* digits) {
   return length - first;
 }
 
+// Rounds a magnitude to a whole number, halves going up. Done by hand: one Windows C runtime's
+// round() takes 0.49999999999999994 up to 1.
+double roundHalfAway(double a) {
+  if (!(a < 4503599627370496.0)) return a;  // from 2^52 on every double is whole; NaN, infinity
+  const double whole = static_cast<double>(static_cast<int64_t>(a));
+  return a - whole >= 0.5 ? whole + 1.0 : whole;  // the difference is exact
+}
+
 }  // namespace
 
 void wholeText(double x, char* text) {
@@ -76,8 +84,8 @@ void wholeText(double x, char* text) {
     std::strcpy(text, "0");
     return;
   }
-  const double r = std::round(std::fabs(x));  // halves away from zero
-  if (!(r < 1.0e24)) {                        // also NaN and infinity
+  const double r = roundHalfAway(std::fabs(x));
+  if (!(r < 1.0e24)) {  // also NaN and infinity
     std::strcpy(text, kHugeText);
     return;
   }
@@ -500,11 +508,11 @@ inline __attribute__((always_inline)) void tickAndMix(
 // What `frames` ticks of `line` will take, gathered before any of them stores: the samples
 // already in the line, then, once the ticks reach the delay, the run's own input, `delay` ticks
 // late.
-void gatherTaken(const DelayLine& line, const float* samples, const float* input, int32_t frames,
-                 float* snapshot) {
-  const int32_t delay = line.getDelay();
+void gatherTaken(const float* samples, int32_t store, int32_t take, const float* input,
+                 int32_t frames, float* snapshot) {
+  const int32_t delay = store - take;
   const int32_t older = delay < frames ? delay : frames;
-  std::memcpy(snapshot, samples + line.getReadIndex(), sizeof(float) * static_cast<size_t>(older));
+  std::memcpy(snapshot, samples + take, sizeof(float) * static_cast<size_t>(older));
   std::memcpy(snapshot + older, input, sizeof(float) * static_cast<size_t>(frames - older));
 }
 
@@ -549,14 +557,16 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
   float* const samplesL = lineLeft.samples();
   float* const samplesR = lineRight.samples();
   for (int32_t i = 0; i < frames;) {
+    // Both lines stand at the same positions; read them once, so that a delay moved by another
+    // thread meanwhile cannot make this stretch reach past the buffer.
     const int32_t store = lineLeft.getWriteIndex();
     const int32_t take = lineLeft.getReadIndex();
-    const int32_t ahead = lineLeft.ticksBeforeWrap();
+    const int32_t ahead = lineLeft.ticksBeforeWrap(store, take);
     const int32_t count = frames - i < ahead ? frames - i : ahead;
     // Taking fewer than kVectorDistance positions behind storing: gather what the ticks take.
     if (take <= store && store - take < kVectorDistance) {
-      gatherTaken(lineLeft, samplesL, inLeft + i, count, scratchLeft);
-      gatherTaken(lineRight, samplesR, inRight + i, count, scratchRight);
+      gatherTaken(samplesL, store, take, inLeft + i, count, scratchLeft);
+      gatherTaken(samplesR, store, take, inRight + i, count, scratchRight);
       if (layout == Layout::InPlace) {
         tickAndMix<Accumulate, Panned, true, true>(nullptr, nullptr, outLeft + i, outRight + i,
                                                    samplesL, samplesR, scratchLeft, scratchRight,
@@ -575,8 +585,8 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
                                                    outRight + i, samplesL, samplesR, nullptr,
                                                    nullptr, store, take, count, mix);
     }
-    lineLeft.advance(count);
-    lineRight.advance(count);
+    lineLeft.moveTo(store + count, take + count);
+    lineRight.moveTo(store + count, take + count);
     i += count;
   }
 }
