@@ -3,32 +3,8 @@
 # GoogleTest needs. SSE arithmetic and stack realignment come from tf_strict, which recognises
 # CMAKE_SYSTEM_PROCESSOR below: the same bits as the 64-bit builds, and entry functions that cope
 # with hosts calling with only 4-byte stack alignment.
-#
-# Test executables run under wine through ctest (CMAKE_CROSSCOMPILING_EMULATOR). Set WINEPREFIX
-# in the environment to share one prefix between builds; .ci/legs/platforms.sh does.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TF_MINGW_TRIPLET i686-w64-mingw32)
 
-set(CMAKE_C_COMPILER ${TF_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TF_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${TF_MINGW_TRIPLET}-windres)
-set(CMAKE_OBJDUMP ${TF_MINGW_TRIPLET}-objdump)
-
-# Libraries and headers come only from the cross root; programs from the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${TF_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every executable and module links the compiler's runtime and the threads library statically, so
-# that it needs only the system's own DLLs, on Windows and under wine alike.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-find_program(TF_WINE NAMES wine)
-if(TF_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TF_WINE})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
