@@ -18,8 +18,8 @@
 // - the delay lines' positions stay inside the lines and the delay in effect is 0 to 199;
 // - with every parameter ever sent within 0 to 1 and every input sample within -1 to 1, every
 //   output sample is finite;
-// - a block gives the same bits as its frames sent one by one: a second effect (the shadow) gets
-//   every call too, but each audio call one frame at a time with the same buffer layout (in place,
+// - a block gives the same bits however it is cut: a second effect (the shadow) gets every call
+//   too, but each audio call in pieces of 1 to 144 frames with the same buffer layout (in place,
 //   crossed, overlapping), so a block-wise shortcut that leaves the frame-by-frame result shows;
 // - effClose answers 1.
 #pragma once

@@ -21,6 +21,10 @@
 #include "flanger/tempo_flanger.h"
 #include "host/host.h"
 
+#if defined(_WIN32)
+#include <malloc.h>  // _aligned_malloc, _aligned_free
+#endif
+
 namespace {
 
 std::atomic<bool> gCounting{false};
@@ -121,7 +125,12 @@ void rawFreeAligned(void* p) { __libc_free(p); }
 #endif
 
 // The replaced global allocation functions: each counts, then takes memory from the C allocator
-// directly (so that an operator new is counted once, not again as a malloc).
+// directly (so that an operator new is counted once, not again as a malloc). GCC sees the free of
+// memory that an operator new returned once both are inlined into a caller: that pairing is this
+// allocator's design.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
   noteAllocation();
   if (void* p = rawAllocate(size)) return p;
