@@ -5,14 +5,14 @@
 #
 #   .ci/legs/hardening.sh [asan] [memcheck] [fuzz]     (no argument: all three)
 #
-# TF_FUZZ_SECONDS (default 75) bounds the fuzzing; TF_JOBS (default 2) the parallel jobs.
+# TF_FUZZ_SECONDS (default 60) bounds the fuzzing; TF_JOBS (default 2) the parallel jobs.
 # A fuzzer finding fails the leg; its input is printed in base64 so it can be taken from the log,
 # saved under fuzz/regressions/host_calls/ and replayed by the tests from then on.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root="$PWD"
 jobs="${TF_JOBS:-2}"
-fuzz_seconds="${TF_FUZZ_SECONDS:-75}"
+fuzz_seconds="${TF_FUZZ_SECONDS:-60}"
 steps=("$@")
 [ ${#steps[@]} -eq 0 ] && steps=(asan memcheck fuzz)
 
