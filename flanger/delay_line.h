@@ -13,56 +13,55 @@ class DelayLine {
   DelayLine& operator=(const DelayLine&) = delete;
 
   // Moves the read position; the output jumps to the older sample at once. Delays beyond the
-  // buffer give size - 1, negative ones give 0.
+  // buffer give size - 1, negative ones give 0. Safe to call from a host's parameter thread while
+  // the audio thread ticks: the delay is the only thing it writes.
   void setDelay(int32_t delay) {
-    const int32_t e = delay < 0 ? 0 : (delay < size ? delay : size - 1);
-    const int32_t read = getWriteIndex() - e;
-    readIndex.store(read < 0 ? read + size : read, std::memory_order_relaxed);
+    delay_.store(delay < 0 ? 0 : (delay < size ? delay : size - 1), std::memory_order_relaxed);
   }
 
   // Stores `input`, then returns the sample `delay` ticks old (the input itself at delay 0).
   float tick(float input) {
-    const int32_t write = getWriteIndex();
+    const int32_t write = writeIndex;
     buffer[write] = input;
-    writeIndex.store(write + 1 == size ? 0 : write + 1, std::memory_order_relaxed);
-    const int32_t read = getReadIndex();
-    const float output = buffer[read];
-    readIndex.store(read + 1 == size ? 0 : read + 1, std::memory_order_relaxed);
-    return output;
+    const int32_t read = positionBehind(write, getDelay());
+    writeIndex = write + 1 == size ? 0 : write + 1;
+    return buffer[read];
   }
 
   // Direct access for the audio loop, which runs the ticks of many frames inside its own loop:
-  // from positions (store, take) read once, tick k of a stretch stores its input at
-  // samples()[store + k] and then takes samples()[take + k], as tick does. A stretch ends before
-  // either position wraps (ticksBeforeWrap); moveTo then sets both positions past it.
+  // with store = getWriteIndex() and take = getReadIndex(), read once, tick k of a stretch stores
+  // its input at samples()[store + k] and then takes samples()[take + k], as tick does. A stretch
+  // ends before either position wraps (ticksBeforeWrap); advance then moves past it.
   float* samples() { return buffer.get(); }
   int32_t ticksBeforeWrap(int32_t store, int32_t take) const {
     return size - (store > take ? store : take);
   }
-  void moveTo(int32_t store, int32_t take) {
-    writeIndex.store(store == size ? 0 : store, std::memory_order_relaxed);
-    readIndex.store(take == size ? 0 : take, std::memory_order_relaxed);
+  void advance(int32_t count) {
+    const int32_t write = writeIndex + count;
+    writeIndex = write >= size ? write - size : write;
   }
 
   // Silences the stored samples; the delay stays.
   void clear();
 
   int32_t getSize() const { return size; }
-  int32_t getWriteIndex() const { return writeIndex.load(std::memory_order_relaxed); }
-  int32_t getReadIndex() const { return readIndex.load(std::memory_order_relaxed); }
+  int32_t getWriteIndex() const { return writeIndex; }
+  // Where the next tick takes its sample (after storing its own at getWriteIndex()).
+  int32_t getReadIndex() const { return positionBehind(writeIndex, getDelay()); }
   // The delay in effect, 0 to size - 1.
-  int32_t getDelay() const {
-    const int32_t d = getWriteIndex() - getReadIndex();
-    return d < 0 ? d + size : d;
-  }
+  int32_t getDelay() const { return delay_.load(std::memory_order_relaxed); }
   const float* data() const { return buffer.get(); }
 
  private:
+  int32_t positionBehind(int32_t position, int32_t ticks) const {
+    const int32_t p = position - ticks;
+    return p < 0 ? p + size : p;
+  }
+
   std::unique_ptr<float[]> buffer;
-  // A host may move the delay (setDelay) from its parameter thread while the audio thread ticks.
-  // Each position is read and written whole, and every value written is inside the buffer, so a
-  // position is always valid whichever call wins.
-  std::atomic<int32_t> writeIndex;
-  std::atomic<int32_t> readIndex;
+  int32_t writeIndex;  // moved by the audio thread only
+  // The read position is kept as its distance behind the write position: a delay set from
+  // another thread then always lands whole, and is never undone by the audio thread moving on.
+  std::atomic<int32_t> delay_;
   int32_t size;
 };

@@ -550,7 +550,7 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
   // The two lines always move together; should they ever not, the frame-by-frame loop is right.
   if (layout == Layout::Overlapping || lineLeft.getSize() != lineRight.getSize() ||
       lineLeft.getWriteIndex() != lineRight.getWriteIndex() ||
-      lineLeft.getReadIndex() != lineRight.getReadIndex()) {
+      lineLeft.getDelay() != lineRight.getDelay()) {
     mixFrames<Accumulate>(inLeft, inRight, outLeft, outRight, lineLeft, lineRight, frames, mix);
     return;
   }
@@ -558,7 +558,8 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
   float* const samplesR = lineRight.samples();
   for (int32_t i = 0; i < frames;) {
     // Both lines stand at the same positions; read them once, so that a delay moved by another
-    // thread meanwhile cannot make this stretch reach past the buffer.
+    // thread meanwhile cannot make this stretch reach past the buffer (it applies from the next
+    // stretch on).
     const int32_t store = lineLeft.getWriteIndex();
     const int32_t take = lineLeft.getReadIndex();
     const int32_t ahead = lineLeft.ticksBeforeWrap(store, take);
@@ -585,8 +586,8 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
                                                    outRight + i, samplesL, samplesR, nullptr,
                                                    nullptr, store, take, count, mix);
     }
-    lineLeft.moveTo(store + count, take + count);
-    lineRight.moveTo(store + count, take + count);
+    lineLeft.advance(count);
+    lineRight.advance(count);
     i += count;
   }
 }
