@@ -16,9 +16,15 @@
 //
 // The sine keeps the values sin(F·i·stepTime·2π) of the first half of the cycle it last filled,
 // in double: they depend only on the period and F (stepTime is fixed for a table), so a fill for
-// a new range or centre alone (Depth, Mod Amt) only rescales them, with the same roundings as
-// computing them anew. Room for the longest cycle is allocated with the table, never when
-// filling.
+// a new range or centre alone (Depth, Mod Amt) only rescales them. Room for the longest cycle is
+// allocated with the table, never when filling.
+//
+// The kept values come from sweepSine, which is within 2^-48 of the true sine. An entry is
+// sin × range rounded to double and then to single precision, and the C library's sin is closer
+// than that to the true sine, so any product more than 2^-42 (relative) away from a
+// single-precision rounding boundary rounds to the entry the C library's sin gives. The few
+// products nearer a boundary are worked out again with the C library's sin, so every entry is
+// the one std::sin gives, on every target, at a fraction of its cost.
 class SineShape {
  public:
   explicit SineShape(uint32_t capacity);
@@ -26,12 +32,22 @@ class SineShape {
             float centre);
 
  private:
+  void scale(float* table, uint32_t period, float frequency, float stepTime, float range,
+             float centre);
+  void fillExactly(float* table, uint32_t index, uint32_t period, float frequency, float stepTime,
+                   float range, float centre);
+
   std::unique_ptr<double[]> values;  // capacity / 2 + 1 entries
   bool valuesValid = false;
   uint32_t valuesPeriod = 0;
   uint32_t valuesFrequencyBits = 0;
   uint32_t valuesStepTimeBits = 0;
 };
+
+// sin(angle) for angles from 0 to 4 (a sweep's half cycle runs from 0 to just past π), within
+// 2^-48 of the true sine, relative; other angles go to std::sin. No table, no division: the
+// angle is reflected into ±π/2 and the sine's series summed to its x^21 term.
+double sweepSine(double angle);
 struct TriangleShape {
   explicit TriangleShape(uint32_t) {}
   static void fill(float* table, uint32_t period, float frequency, float stepTime, float range,

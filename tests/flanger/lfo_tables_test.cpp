@@ -6,9 +6,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -180,6 +182,172 @@ TEST(SineLfo, ANegativeRangeFallsFirst) {
   EXPECT_EQ(table.entry(0), 50.0f);
   EXPECT_EQ(table.entry(55), 26.0f);
   EXPECT_EQ(table.entry(165), 74.0f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The sine table against the C library's sine: every entry must be the one std::sin gives,
+// although the fill reads its own, faster sine.
+
+uint32_t bitsOf(float x) {
+  uint32_t bits;
+  std::memcpy(&bits, &x, sizeof(bits));
+  return bits;
+}
+
+// The table as std::sin makes it, from the played frequency and step time in single precision.
+std::vector<float> sineReference(uint32_t period, float rate, float range, float centre) {
+  const float played = rate / static_cast<float>(kStep * period);
+  const float stepTime = static_cast<float>(kStep) * (1.0f / rate);
+  std::vector<float> table(period + 1);
+  for (uint32_t i = 0; i <= period / 2; ++i) {
+    const double angle = static_cast<double>(played) * i * stepTime * 6.28318530717958;
+    const float t = static_cast<float>(std::sin(angle) * range);
+    table[i] = t + centre;
+    table[period - i] = centre - t;
+  }
+  return table;
+}
+
+// Compares entries by their bits, so that NaNs compare too; reports the first difference.
+void expectSineReference(const SineLfo& table, float rate, float range, float centre) {
+  const uint32_t period = table.getPeriod();
+  const std::vector<float> expected = sineReference(period, rate, range, centre);
+  for (uint32_t i = 0; i <= period; ++i) {
+    ASSERT_EQ(bitsOf(table.entry(i)), bitsOf(expected[i]))
+        << "period " << period << ", range " << range << ", centre " << centre << ": entry " << i
+        << " is " << table.entry(i) << ", std::sin gives " << expected[i];
+  }
+}
+
+TEST(SweepSine, WithinTwoToTheMinus49OfTheLibrarySine) {
+  const auto check = [](double angle) {
+    const double expected = std::sin(angle);
+    const double error = std::fabs(sweepSine(angle) - expected);
+    ASSERT_LE(error, std::fabs(expected) * 0x1p-49) << "angle " << angle;
+  };
+  for (int i = 0; i <= 400000; ++i)
+    check(4.0 * i / 400000.0);
+  // Each angle a table of the flanger's range of cycle lengths asks for.
+  for (uint32_t period = 132; period <= kCapacity; period += period < 1000 ? 1 : 61) {
+    const float played = kRate / static_cast<float>(kStep * period);
+    const float stepTime = static_cast<float>(kStep) * (1.0f / kRate);
+    for (uint32_t i = 0; i <= period / 2; i += 1 + period / 2000)
+      check(static_cast<double>(played) * i * stepTime * 6.28318530717958);
+  }
+  // Near π, where the sine is near 0 and a careless reflection loses its digits.
+  const double pi = 3.141592653589793;
+  double angle = pi;
+  for (int i = 0; i < 64; ++i) {
+    check(angle);
+    angle = std::nextafter(angle, 0.0);
+  }
+  for (double a : {pi + 1e-7, pi - 1e-9, pi / 2, 1e-300, 0x1p-30, 4.0})
+    check(a);
+  EXPECT_EQ(sweepSine(0.0), 0.0);
+  // Outside its range it answers what std::sin does.
+  for (double a : {-1.0, 4.5, 100.0, -0.0}) {
+    EXPECT_EQ(sweepSine(a), std::sin(a)) << a;
+  }
+  EXPECT_TRUE(std::isnan(sweepSine(std::numeric_limits<double>::quiet_NaN())));
+  EXPECT_TRUE(std::isnan(sweepSine(std::numeric_limits<double>::infinity())));
+}
+
+TEST(SineLfo, EveryEntryIsTheOneTheLibrarySineGives) {
+  // Cycle lengths from the shortest the flanger asks for to the whole table, odd and even, at
+  // the rates a host may run at; ranges of both signs, whole and fractional.
+  const float ranges[] = {24.0f, -24.0f, 98.0f, 0.5f, -0.9999999f, 31.415926f, 1e-3f};
+  for (float rate : {44100.0f, 48000.0f, 96000.0f, 22050.0f}) {
+    SineLfo table(kStep, kSpan, rate);
+    for (float frequency : {10.0f / 3.0f, 2.0f, 1.0f / 3.0f, 0.1234567f, kDefaultSweep, 0.0f}) {
+      for (float range : ranges) {
+        table.generate(range, frequency, 100.0f - range);
+        expectSineReference(table, rate, range, 100.0f - range);
+      }
+    }
+  }
+}
+
+TEST(SineLfo, NewRangesAndCentresOfTheSameCycleMatchTheLibrarySine) {
+  // Depth and Mod Amt keep the cycle and change only the range or the centre.
+  SineLfo table(kStep, kSpan, kRate);
+  const float frequency = 60.0f / 5760.0f;  // the whole table
+  const float steps[][2] = {{48.0f, 50.0f}, {48.0f, 150.0f}, {12.5f, 150.0f},
+                            {-7.0f, 7.0f},  {0.0f, 64.0f},   {99.0f, 100.0f}};
+  for (const auto& [range, centre] : steps) {
+    table.generate(range, frequency, centre);
+    expectSineReference(table, kRate, range, centre);
+  }
+  // A new cycle after rescaled ones is worked out afresh.
+  table.generate(20.0f, 2.0f, 60.0f);
+  expectSineReference(table, kRate, 20.0f, 60.0f);
+}
+
+TEST(SineLfo, ProductsNearARoundingBoundaryMatchTheLibrarySine) {
+  // Found by search: at one entry of each, the fill's sine and the 64-bit GNU C library's differ
+  // in the last place and their products with the range round to neighbouring floats.
+  struct Case {
+    float frequency;
+    uint32_t period, entry;
+    float range;
+  };
+  const Case found[] = {
+      {60.0f / 5760.0f, kCapacity, 18878, 1.02049708f},
+      {60.0f / 5760.0f, kCapacity, 9964, 1.08453453f},
+      {0.01875f, 23519, 11542, 1.00422418f},
+      {kDefaultSweep, 14111, 3701, 1.25098598f},
+  };
+  SineLfo table(kStep, kSpan, kRate);
+  for (const Case& c : found) {
+    for (float sign : {1.0f, -1.0f}) {
+      // Centre 0, so that adding it keeps every bit of the product.
+      table.generate(sign * c.range, c.frequency, 0.0f);
+      ASSERT_EQ(table.getPeriod(), c.period);
+      expectSineReference(table, kRate, sign * c.range, 0.0f);
+    }
+  }
+
+  // And ranges for which some entry's product with std::sin lies within 16 units in the last
+  // place of a half-way point between two floats, whatever the C library.
+  const uint32_t period = kCapacity;
+  const float played = kRate / static_cast<float>(kStep * period);
+  const float stepTime = static_cast<float>(kStep) * (1.0f / kRate);
+  std::vector<double> sines(period / 2 + 1);
+  for (uint32_t i = 0; i <= period / 2; ++i)
+    sines[i] = std::sin(static_cast<double>(played) * i * stepTime * 6.28318530717958);
+  const auto onBoundary = [](double product) {
+    uint64_t bits;
+    std::memcpy(&bits, &product, sizeof(bits));
+    const auto low = static_cast<int64_t>(bits & 0x1FFFFFFF);
+    return std::abs(low - 0x10000000) <= 16;
+  };
+  std::vector<float> searched;
+  for (float range = 40.0f; searched.size() < 3; range = std::nextafter(range, 100.0f)) {
+    for (double sine : sines) {
+      if (onBoundary(sine * range)) {
+        searched.push_back(range);
+        break;
+      }
+    }
+  }
+  for (float range : searched) {
+    table.generate(range, 60.0f / 5760.0f, 0.0f);
+    expectSineReference(table, kRate, range, 0.0f);
+  }
+}
+
+TEST(SineLfo, RangesThatAreNotFiniteOrTinyMatchTheLibrarySine) {
+  // No Mod Amt gives these; the table still holds what std::sin makes of them.
+  SineLfo table(kStep, kSpan, kRate);
+  const float ranges[] = {std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity(),
+                          std::numeric_limits<float>::quiet_NaN(),
+                          1e-30f,
+                          -1e-40f,
+                          std::numeric_limits<float>::max()};
+  for (float range : ranges) {
+    table.generate(range, 2.0f, 50.0f);
+    expectSineReference(table, kRate, range, 50.0f);
+  }
 }
 
 // A linear segment value as the fill forms it: the played frequency and the step time rounded to
