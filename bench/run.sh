@@ -7,7 +7,7 @@
 #   (none)   64-bit build in build/bench
 #   --i686   32-bit build (-m32, SSE math) in build/bench-i686; needs Debian's
 #            libbenchmark-dev:i386 (dpkg --add-architecture i386; apt-get install it)
-#   --both   both, then the 32-bit figures against the 64-bit ones
+#   --both   both builds, then every figure of the 32-bit one against the 64-bit one
 #
 # Medians of 5 repetitions, run in random order so that a busy machine weighs on all figures
 # alike. Extra flags go to the benchmark, e.g. --benchmark_filter=replacing.
@@ -20,46 +20,83 @@ case "${1:-}" in
   --both) mode=both; shift ;;
 esac
 
-run() {  # run ARCH [flags...]
-  local arch=$1 build toolchain=()
-  shift
-  if [[ $arch == i686 ]]; then
-    build=$root/build/bench-i686
+dir() {  # dir ARCH: the build folder
+  if [[ $1 == i686 ]]; then echo "$root/build/bench-i686"; else echo "$root/build/bench"; fi
+}
+
+build() {  # build ARCH
+  local toolchain=()
+  if [[ $1 == i686 ]]; then
     toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/i686-linux-gnu.cmake")
     if [[ ! -e /usr/lib/i386-linux-gnu/cmake/benchmark/benchmarkConfig.cmake ]]; then
       echo "bench/run.sh: the 32-bit build needs libbenchmark-dev:i386 (dpkg --add-architecture" \
            "i386 && apt-get update && apt-get install libbenchmark-dev:i386)" >&2
       exit 1
     fi
-  else
-    build=$root/build/bench
   fi
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTF_WERROR=ON \
+  cmake -S "$root" -B "$(dir "$1")" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTF_WERROR=ON \
     -DTF_BUILD_BENCHMARKS=ON -DTF_BUILD_TESTS=OFF -DTF_BUILD_RENDERER=OFF "${toolchain[@]}" >/dev/null
-  cmake --build "$build" -j2 --target tf_bench >/dev/null
+  cmake --build "$(dir "$1")" -j2 --target tf_bench >/dev/null
+}
+
+run() {  # run ARCH [flags...]
+  local arch=$1
+  shift
+  build "$arch"
   echo "== $arch: $(uname -n), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
-  "$build/bench/tf_bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
-    --benchmark_report_aggregates_only=true --benchmark_min_time=0.05 \
-    --summary="$build/summary.tsv" "$@"
+  "$(dir "$arch")/bench/tf_bench" --benchmark_repetitions=5 \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.05 "$@"
+}
+
+# The median time per call of one benchmark: bench ARCH NAME [flags...]
+median() {
+  local arch=$1 name=$2 out
+  shift 2
+  out=$(mktemp)
+  "$(dir "$arch")/bench/tf_bench" --benchmark_filter="^$name\$" --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true --benchmark_min_time=0.05 "$@" \
+    --benchmark_out="$out" --benchmark_out_format=csv >/dev/null 2>&1
+  awk -F, -v want="\"${name}_median\"" '$1 == want { print $4 }' "$out"
+  rm -f "$out"
 }
 
 case $mode in
   x86_64 | i686) run "$mode" "$@" ;;
   both)
-    run x86_64 "$@"
-    run i686 "$@"
-    echo
-    # 32/64 compares nanoseconds from two runs, which a busy machine may slow differently; the
-    # last column compares the figures against each run's own floor (the same scalar loop, which
-    # runs at the same speed in both builds on an idle machine), which cancels that out.
-    printf '%-44s %12s %12s %8s %12s\n' figure "64-bit ns" "32-bit ns" "32/64" "32/64 floor"
-    join -t $'\t' <(sort "$root/build/bench/summary.tsv") <(sort "$root/build/bench-i686/summary.tsv") |
-      awk -F'\t' '{ printf "%-44s %12.3f %12.3f %8.3f %12.3f\n", $1, $2, $5, $5 / $2, $7 / $4 }
-        $1 ~ /^(replacing|process|inplace)\/.*\/256$/ && $5 / $2 > worst { worst = $5 / $2; which = $1 }
-        $1 ~ /^(replacing|process|inplace)\/.*\/256$/ && $7 / $4 > worstFloor { worstFloor = $7 / $4; whichFloor = $1 }
-        END {
-          printf "\nGoal\n  audio loop at 256 frames, 32-bit / 64-bit, worst: %.3f, %s (<= 1.5)\n", worst, which
-          printf "  the same against each run'"'"'s floor, worst:          %.3f, %s (<= 1.5)\n", worstFloor, whichFloor
-        }'
+    # Nanoseconds from two separate runs compare badly on a shared machine, whose speed drifts
+    # by tens of percent over a minute. So each benchmark runs on its own in both builds, one
+    # right after the other (the order alternating), three rounds, and each figure is the
+    # median of its rounds.
+    build x86_64
+    build i686
+    echo "== $(uname -n), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
+    mapfile -t names < <("$(dir x86_64)/bench/tf_bench" --benchmark_list_tests "$@")
+    printf '%-44s %12s %12s %8s\n' figure "64-bit ns/call" "32-bit ns/call" "32/64"
+    for name in "${names[@]}"; do
+      a=() b=()
+      for round in 1 2 3; do
+        if ((round % 2)); then
+          a+=("$(median x86_64 "$name" "$@")")
+          b+=("$(median i686 "$name" "$@")")
+        else
+          b+=("$(median i686 "$name" "$@")")
+          a+=("$(median x86_64 "$name" "$@")")
+        fi
+      done
+      printf '%s %s %s %s %s %s %s\n' "$name" "${a[@]}" "${b[@]}"
+    done | awk '
+      function mid(x, y, z) { return x < y ? (y < z ? y : (x < z ? z : x)) : (x < z ? x : (y < z ? z : y)) }
+      {
+        a = mid($2, $3, $4); b = mid($5, $6, $7); r = b / a
+        printf "%-44s %12.1f %12.1f %8.3f\n", $1, a, b, r
+        if ($1 ~ /^(floor|memcpy)\//) next
+        kind = $1 ~ /^(replacing|process|inplace)\// ? "audio" : "parameters"
+        if (r > worst[kind]) { worst[kind] = r; which[kind] = $1 }
+      }
+      END {
+        print "\nGoal: 32-bit within 1.5x of 64-bit; the worst of each kind"
+        for (kind in worst) printf "  %-10s %.3f  %s\n", kind, worst[kind], which[kind]
+      }'
     ;;
 esac

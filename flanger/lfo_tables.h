@@ -19,12 +19,12 @@
 // a new range or centre alone (Depth, Mod Amt) only rescales them. Room for the longest cycle is
 // allocated with the table, never when filling.
 //
-// The kept values come from sweepSine, which is within 2^-48 of the true sine. An entry is
-// sin × range rounded to double and then to single precision, and the C library's sin is closer
-// than that to the true sine, so any product more than 2^-42 (relative) away from a
-// single-precision rounding boundary rounds to the entry the C library's sin gives. The few
-// products nearer a boundary are worked out again with the C library's sin, so every entry is
-// the one std::sin gives, on every target, at a fraction of its cost.
+// The kept values come from sweepSine, within 2^-48 of the true sine. An entry is sin × range
+// rounded to double and then to single precision: a product more than 2^-42 of its size away
+// from a single-precision rounding boundary gives the same entry from any sine that close to the
+// true one. The few products nearer a boundary are worked out again with std::sin. So every
+// entry is the one an accurate std::sin gives (the GNU C library's is within 2^-52), at a
+// fraction of its cost.
 class SineShape {
  public:
   explicit SineShape(uint32_t capacity);

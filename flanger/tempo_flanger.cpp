@@ -132,9 +132,11 @@ TempoFlanger::TempoFlanger(audioMasterCallback host)
 TempoFlanger::~TempoFlanger() = default;
 
 float* TempoFlanger::parameterField(int32_t index) {
-  float* const fields[kNumParams] = {&tempo,     &resolution, &send,   &depth,
-                                     &modAmount, &waveform,   &stereo, &boost};
-  return fields[index];
+  static constexpr float TempoFlanger::*kFields[kNumParams] = {
+      &TempoFlanger::tempo,  &TempoFlanger::resolution, &TempoFlanger::send,
+      &TempoFlanger::depth,  &TempoFlanger::modAmount,  &TempoFlanger::waveform,
+      &TempoFlanger::stereo, &TempoFlanger::boost};
+  return &(this->*kFields[index]);
 }
 
 float TempoFlanger::getParameter(int32_t index) {
@@ -385,10 +387,12 @@ constexpr int32_t kMaxRun = 128;
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32) && !defined(TF_NO_AVX2)
 #define TF_AVX2_PATH 1
 // Decided once, when the module loads. AVX2 does the same single-precision operations as SSE2,
-// only on more lanes, so the output is the same bits on either. 64-bit only: the 32-bit compiler
-// does not vectorise these loops for AVX2. Not on Windows, where the compiler does not keep the
-// stack aligned for 32-byte vectors. TF_NO_AVX2 leaves it out anywhere (the equivalence test
-// builds the flanger that way too, to check the SSE2 loops).
+// only on more lanes, so the output is the same bits on either. 64-bit only: the 32-bit build
+// realigns the stack in every function, which keeps the compiler from vectorising these loops
+// for AVX2, and without that realignment they measured no faster than SSE2 there. Not on
+// Windows, where the compiler does not keep the stack aligned for 32-byte vectors. TF_NO_AVX2
+// leaves it out anywhere (the equivalence test builds the flanger that way too, to check the
+// SSE2 loops).
 const bool kUseAvx2 = [] {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") != 0;

@@ -221,7 +221,11 @@ void expectSineReference(const SineLfo& table, float rate, float range, float ce
 
 TEST(SweepSine, WithinTwoToTheMinus49OfTheLibrarySine) {
   const auto check = [](double angle) {
-    const double expected = std::sin(angle);
+    // Past 3 the sine of π − angle, with π in two parts: one Windows C runtime's sine loses
+    // digits near π, while any is exact enough near 0.
+    const double expected = angle > 3.0 && angle <= 4.0
+                                ? std::sin((3.141592653589793116 - angle) + 1.2246467991473532e-16)
+                                : std::sin(angle);
     const double error = std::fabs(sweepSine(angle) - expected);
     ASSERT_LE(error, std::fabs(expected) * 0x1p-49) << "angle " << angle;
   };
