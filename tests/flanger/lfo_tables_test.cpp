@@ -194,14 +194,19 @@ uint32_t bitsOf(float x) {
   return bits;
 }
 
-// The table as std::sin makes it, from the played frequency and step time in single precision.
-std::vector<float> sineReference(uint32_t period, float rate, float range, float centre) {
+// The sweep's angle at entry i of a cycle of `period` entries, as the fill forms it: the played
+// frequency and the step time in single precision, their product with i and 2π in double.
+double sweepAngleAt(uint32_t i, uint32_t period, float rate = kRate) {
   const float played = rate / static_cast<float>(kStep * period);
   const float stepTime = static_cast<float>(kStep) * (1.0f / rate);
+  return static_cast<double>(played) * i * stepTime * 6.28318530717958;
+}
+
+// The table as std::sin makes it.
+std::vector<float> sineReference(uint32_t period, float rate, float range, float centre) {
   std::vector<float> table(period + 1);
   for (uint32_t i = 0; i <= period / 2; ++i) {
-    const double angle = static_cast<double>(played) * i * stepTime * 6.28318530717958;
-    const float t = static_cast<float>(std::sin(angle) * range);
+    const float t = static_cast<float>(std::sin(sweepAngleAt(i, period, rate)) * range);
     table[i] = t + centre;
     table[period - i] = centre - t;
   }
@@ -233,10 +238,8 @@ TEST(SweepSine, WithinTwoToTheMinus49OfTheLibrarySine) {
     check(4.0 * i / 400000.0);
   // Each angle a table of the flanger's range of cycle lengths asks for.
   for (uint32_t period = 132; period <= kCapacity; period += period < 1000 ? 1 : 61) {
-    const float played = kRate / static_cast<float>(kStep * period);
-    const float stepTime = static_cast<float>(kStep) * (1.0f / kRate);
     for (uint32_t i = 0; i <= period / 2; i += 1 + period / 2000)
-      check(static_cast<double>(played) * i * stepTime * 6.28318530717958);
+      check(sweepAngleAt(i, period));
   }
   // Near π, where the sine is near 0 and a careless reflection loses its digits.
   const double pi = 3.141592653589793;
@@ -287,18 +290,19 @@ TEST(SineLfo, NewRangesAndCentresOfTheSameCycleMatchTheLibrarySine) {
 }
 
 TEST(SineLfo, ProductsNearARoundingBoundaryMatchTheLibrarySine) {
-  // Found by search: at one entry of each, the fill's sine and the 64-bit GNU C library's differ
-  // in the last place and their products with the range round to neighbouring floats.
+  // Found by search: at one entry of each (in the comment), the fill's sine and the 64-bit GNU C
+  // library's differ in the last place and their products with the range round to neighbouring
+  // floats.
   struct Case {
     float frequency;
-    uint32_t period, entry;
+    uint32_t period;
     float range;
   };
   const Case found[] = {
-      {60.0f / 5760.0f, kCapacity, 18878, 1.02049708f},
-      {60.0f / 5760.0f, kCapacity, 9964, 1.08453453f},
-      {0.01875f, 23519, 11542, 1.00422418f},
-      {kDefaultSweep, 14111, 3701, 1.25098598f},
+      {60.0f / 5760.0f, kCapacity, 1.02049708f},  // entry 18878
+      {60.0f / 5760.0f, kCapacity, 1.08453453f},  // entry 9964
+      {0.01875f, 23519, 1.00422418f},             // entry 11542
+      {kDefaultSweep, 14111, 1.25098598f},        // entry 3701
   };
   SineLfo table(kStep, kSpan, kRate);
   for (const Case& c : found) {
@@ -312,12 +316,9 @@ TEST(SineLfo, ProductsNearARoundingBoundaryMatchTheLibrarySine) {
 
   // And ranges for which some entry's product with std::sin lies within 16 units in the last
   // place of a half-way point between two floats, whatever the C library.
-  const uint32_t period = kCapacity;
-  const float played = kRate / static_cast<float>(kStep * period);
-  const float stepTime = static_cast<float>(kStep) * (1.0f / kRate);
-  std::vector<double> sines(period / 2 + 1);
-  for (uint32_t i = 0; i <= period / 2; ++i)
-    sines[i] = std::sin(static_cast<double>(played) * i * stepTime * 6.28318530717958);
+  std::vector<double> sines(kCapacity / 2 + 1);
+  for (uint32_t i = 0; i <= kCapacity / 2; ++i)
+    sines[i] = std::sin(sweepAngleAt(i, kCapacity));
   const auto onBoundary = [](double product) {
     uint64_t bits;
     std::memcpy(&bits, &product, sizeof(bits));
