@@ -41,6 +41,9 @@ TEST(RoundSweep, Cases) {
       {-1.5f, 0},
       {-kInf, 0},
       {kNaN, 0},
+      {8388606.5f, 8388606},         // halves go down at the last float with a fraction too
+      {2147483520.0f, 2147483520u},  // the largest float below 2^31
+      {2147483648.0f, 2147483648u},
       {4294967040.0f, 4294967040u},  // the largest float below 2^32
       {4294967296.0f, 4294967295u},
       {1e30f, 4294967295u},
