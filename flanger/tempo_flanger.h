@@ -6,7 +6,8 @@
 // each other. Eight automatable parameters, 16 programs, two inputs, two outputs.
 //
 // Threads: setParameter, program and suspend/resume calls may arrive on a host's parameter thread
-// while the audio calls run; fields are shared without locks on purpose (see processBlock).
+// while the audio calls run; fields are shared without locks on purpose (see processBlock in
+// audio_loop.cpp).
 #pragma once
 
 #include <array>
@@ -92,14 +93,18 @@ class TempoFlanger : public EffectBase {
   const SawtoothLfo& sawtooth() const { return *sawtoothLfo; }
 
  private:
+  // Values of waveType.
+  enum WaveType : int32_t { kSine = 1, kTriangle = 2, kSawtooth = 3 };
+
   template <bool Accumulate>
   void processBlock(float** inputs, float** outputs, int32_t sampleFrames);
-  // processBlock's runs, and the same built for AVX2 (see tempo_flanger.cpp).
+  // processBlock's runs, and the same built for AVX2 (see audio_loop.cpp).
   template <bool Accumulate>
   void processRuns(const float* const* inputs, float* const* outputs, int32_t sampleFrames);
   template <bool Accumulate>
   void processRunsAvx2(const float* const* inputs, float* const* outputs, int32_t sampleFrames);
   float* parameterField(int32_t index);
+  __attribute__((noinline)) void applySweepParameter(int32_t index, float value);
   void refill();
   float clampCentre(float range, float x) const;
   float frequency(float bpm, uint32_t notes) const;

@@ -18,15 +18,14 @@
 #define TF_CALLCONV
 #endif
 
-// Functions called from outside the module. On 32-bit x86 a host may call with the stack aligned
-// to only 4 bytes (the Windows convention; older Linux code too), while GCC's code keeps 16-byte
-// stack slots for SSE values. Each such function realigns the stack on the way in, so the code
-// behind it can rely on the alignment without realigning in every function, which would also
-// take a register from the audio loop.
+// On 32-bit x86 a host may call with the stack aligned to only 4 bytes (the Windows convention;
+// older Linux code too), while GCC's code keeps 16-byte stack slots for SSE values. The module is
+// built to realign the stack in every function that needs it, except the audio loop: the two
+// audio entry functions realign it once on the way in, and the code behind them relies on it.
 #if defined(__i386__) && defined(__GNUC__)
-#define TF_ENTRY __attribute__((force_align_arg_pointer))
+#define TF_AUDIO_ENTRY __attribute__((force_align_arg_pointer))
 #else
-#define TF_ENTRY
+#define TF_AUDIO_ENTRY
 #endif
 
 // Pointer-sized signed integer: the `value` argument and every dispatcher or callback answer.
@@ -185,11 +184,11 @@ enum : int32_t {
 
 // The five entry functions stored in every record (effect_record.cpp). Each finds the effect
 // object through the record's `object` field and forwards to its virtual operation.
-VstIntPtr TF_CALLCONV TF_ENTRY dispatcherEntry(AEffect* effect, int32_t opcode, int32_t index,
-                                               VstIntPtr value, void* ptr, float opt);
-void TF_CALLCONV TF_ENTRY processEntry(AEffect* effect, float** inputs, float** outputs,
-                                       int32_t sampleFrames);
-void TF_CALLCONV TF_ENTRY setParameterEntry(AEffect* effect, int32_t index, float value);
-float TF_CALLCONV TF_ENTRY getParameterEntry(AEffect* effect, int32_t index);
-void TF_CALLCONV TF_ENTRY processReplacingEntry(AEffect* effect, float** inputs, float** outputs,
-                                                int32_t sampleFrames);
+VstIntPtr TF_CALLCONV dispatcherEntry(AEffect* effect, int32_t opcode, int32_t index,
+                                      VstIntPtr value, void* ptr, float opt);
+void TF_CALLCONV TF_AUDIO_ENTRY processEntry(AEffect* effect, float** inputs, float** outputs,
+                                             int32_t sampleFrames);
+void TF_CALLCONV setParameterEntry(AEffect* effect, int32_t index, float value);
+float TF_CALLCONV getParameterEntry(AEffect* effect, int32_t index);
+void TF_CALLCONV TF_AUDIO_ENTRY processReplacingEntry(AEffect* effect, float** inputs,
+                                                      float** outputs, int32_t sampleFrames);

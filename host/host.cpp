@@ -56,9 +56,8 @@ std::string hex32(int32_t value) {
 // The callback handed to every entry point. Finds the instance through the record's `user` field,
 // or through tCreating while the entry point runs.
 struct HostCallbackAccess {
-  static VstIntPtr TF_CALLCONV TF_ENTRY callback(AEffect* record, int32_t opcode, int32_t index,
-                                                 VstIntPtr value, void* /*ptr*/,
-                                                 float opt) noexcept {
+  static VstIntPtr TF_CALLCONV callback(AEffect* record, int32_t opcode, int32_t index,
+                                        VstIntPtr value, void* /*ptr*/, float opt) noexcept {
     Effect* effect = nullptr;
     if (record != nullptr && record->user != nullptr) {
       effect = static_cast<Effect*>(record->user);

@@ -8,7 +8,7 @@
 #define TF_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" TF_EXPORT AEffect* TF_CALLCONV TF_ENTRY VSTPluginMain(audioMasterCallback host) {
+extern "C" TF_EXPORT AEffect* TF_CALLCONV VSTPluginMain(audioMasterCallback host) {
   return createEffect(host);
 }
 

@@ -1,6 +1,6 @@
 # Linux i386 on an x86_64 machine: the native g++ with -m32 (Debian's g++-multilib).
-# SSE arithmetic keeps results bit-identical to the 64-bit build (tf_strict); the entry functions
-# realign the stack for hosts that call with only 4-byte alignment (TF_ENTRY).
+# SSE arithmetic keeps results bit-identical to the 64-bit build; stack realignment copes with
+# hosts that call with only 4-byte stack alignment (both from tf_strict).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER gcc)
