@@ -17,21 +17,6 @@ float toFloat(uint32_t n) {
   return n <= INT32_MAX ? static_cast<float>(static_cast<int32_t>(n)) : static_cast<float>(n);
 }
 
-}  // namespace
-
-uint32_t roundSweep(float x) {
-  if (!(x > -1.0f)) return 0;  // NaN too
-  if (x >= 4294967296.0f) return UINT32_MAX;
-  // Sweeps are delays of a few hundred samples: below 2^31 the signed conversion (one
-  // instruction on 32-bit x86 too) gives the same whole part.
-  const uint32_t n = x < 0.0f            ? 0u
-                     : x < 2147483648.0f ? static_cast<uint32_t>(static_cast<int32_t>(x))
-                                         : static_cast<uint32_t>(x);
-  return x > toFloat(n) + 0.5f ? n + 1 : n;
-}
-
-namespace {
-
 // Longest run mixed in one go. Bounds how long a parameter change from another thread waits,
 // and the snapshots below.
 constexpr int32_t kMaxRun = 128;
@@ -192,7 +177,7 @@ inline __attribute__((always_inline)) void mixFrames(const float* inLeft, const 
   }
 }
 
-// One run: stretches up to each wrap of the store position, or frame by frame when nothing
+// One run: stretches up to each wrap of either position, or frame by frame when nothing
 // faster applies.
 template <bool Accumulate, bool Panned>
 inline __attribute__((always_inline)) void mixRun(Layout layout, const float* inLeft,
@@ -247,6 +232,17 @@ inline __attribute__((always_inline)) void mixRun(Layout layout, const float* in
 }
 
 }  // namespace
+
+uint32_t roundSweep(float x) {
+  if (!(x > -1.0f)) return 0;  // NaN too
+  if (x >= 4294967296.0f) return UINT32_MAX;
+  // Sweeps are delays of a few hundred samples: below 2^31 the signed conversion (one
+  // instruction on 32-bit x86 too) gives the same whole part.
+  const uint32_t n = x < 0.0f            ? 0u
+                     : x < 2147483648.0f ? static_cast<uint32_t>(static_cast<int32_t>(x))
+                                         : static_cast<uint32_t>(x);
+  return x > toFloat(n) + 0.5f ? n + 1 : n;
+}
 
 // The audio loop. Every 100 modulated frames the delay steps to the next table entry; the sweep
 // position pans the channels when Stereo is on. A channel's input sample is read before its
